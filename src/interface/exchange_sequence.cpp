@@ -1,0 +1,79 @@
+#include "interface/exchange_sequence.h"
+
+#include <mutex>
+
+#include "interface/exchange_state.h"
+#include "transport/exchange_worker.h"
+
+namespace nalpoicomm {
+namespace {
+
+constexpr WCHAR kUserAgent[] = PLATFORM_WIDE("RuzOruz");
+
+// The single ExchangeState serves one exchange at a time.
+std::mutex& ExchangeLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+void CloseSession() {
+    if (ExchangeState.SessionHandle != nullptr) InternetCloseHandle(ExchangeState.SessionHandle);
+}
+
+// Starts the worker and waits for it; from here on the worker has ended.
+int AwaitWorker(DWORD timeLimitMs, const std::function<int(const char*)>& replyStep) {
+    HANDLE worker = CreateThread(nullptr, 0, ExchangeWorker, nullptr, 0, nullptr);
+    if (worker == nullptr) {
+        // Nothing ran, so nothing was exchanged: a stale outcome of an
+        // earlier call must not be reported as a missing reply.
+        CloseSession();
+        return kResultExchangeFailed;
+    }
+    const DWORD waited = WaitForSingleObject(worker, timeLimitMs);
+    if (waited != WAIT_OBJECT_0) {
+        // Time-out, or a failed wait: closing the session aborts the worker's
+        // transfer, and the worker must be gone before any slot is touched.
+        CloseSession();
+        WaitForSingleObject(worker, INFINITE);
+        CloseHandle(worker);
+        return waited == WAIT_TIMEOUT ? kResultTimedOut : kResultExchangeFailed;
+    }
+    CloseHandle(worker);
+    if (ExchangeState.ExchangeOutcome <= 0) {
+        CloseSession();
+        return kResultExchangeFailed;
+    }
+    CloseSession();
+    ExchangeState.SessionHandle = nullptr;
+    if (ExchangeState.ReplyText == nullptr) return kResultNoReply;
+    return replyStep(ExchangeState.ReplyText);
+}
+
+}  // namespace
+
+int RunExchangeSequence(const std::function<char*()>& buildRequest, DWORD timeLimitMs,
+                        const std::function<int(const char* replyText)>& replyStep) {
+    int result = kResultExchangeFailed;
+    try {
+        std::lock_guard<std::mutex> serialised(ExchangeLock());
+        try {
+            ExchangeState.RequestText = nullptr;
+            ExchangeState.ReplyBuffer = nullptr;
+            ExchangeState.ReplyText = nullptr;
+            ExchangeState.RequestText = buildRequest();
+            ExchangeState.SessionHandle =
+                InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+            result = AwaitWorker(timeLimitMs, replyStep);
+        } catch (...) {
+            // Only the request builder and the reply step can throw, and the
+            // worker is not running then.
+            result = kResultExchangeFailed;
+        }
+        ReleaseExchangeBuffers();
+    } catch (...) {
+        result = kResultExchangeFailed;  // the lock itself could not be taken
+    }
+    return result;
+}
+
+}  // namespace nalpoicomm

@@ -1,0 +1,30 @@
+// The exchange that both exported operations run, written once with its
+// three variable parts: the request builder, the time limit and the reply
+// step.
+#ifndef NALPOICOMM_INTERFACE_EXCHANGE_SEQUENCE_H
+#define NALPOICOMM_INTERFACE_EXCHANGE_SEQUENCE_H
+
+#include <functional>
+
+#include "platform/win32_api.h"
+
+namespace nalpoicomm {
+
+constexpr int kResultExchangeFailed = -2;
+constexpr int kResultNoReply = -3;
+constexpr int kResultNoContentRecord = -4;
+constexpr int kResultTimedOut = -9;
+
+constexpr DWORD kUpdateTimeLimitMs = 20000;
+constexpr DWORD kBatchTimeLimitMs = 60000;
+
+// Builds the encoded request (a Base64Encode block), runs the worker under
+// `timeLimitMs`, and on a reply returns `replyStep(replyText)`; otherwise -2,
+// -3 or -9. Calls are serialised by one process-wide lock held throughout.
+// Never throws: an exception inside ends the call with -2, buffers released.
+int RunExchangeSequence(const std::function<char*()>& buildRequest, DWORD timeLimitMs,
+                        const std::function<int(const char* replyText)>& replyStep);
+
+}  // namespace nalpoicomm
+
+#endif

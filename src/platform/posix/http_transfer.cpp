@@ -1,0 +1,269 @@
+#include "platform/posix/http_transfer.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace nalpoicomm {
+namespace {
+
+// Room for a few of curl's 16 KiB deliveries; past that the transfer pauses.
+constexpr std::size_t kBodyBufferLimit = 64 * 1024;
+// How long one poll may sleep; a close from another thread wakes it at once.
+constexpr int kPollMilliseconds = 1000;
+// Redirect hops followed before giving up, as a browser-like client would.
+constexpr int kMaxRedirects = 5;
+
+void InitCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+DWORD ErrorFromCurl(CURLcode code) {
+    switch (code) {
+        case CURLE_OK:
+            return ERROR_SUCCESS;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return ERROR_INTERNET_NAME_NOT_RESOLVED;
+        case CURLE_COULDNT_CONNECT:
+            return ERROR_INTERNET_CANNOT_CONNECT;
+        case CURLE_GOT_NOTHING:
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+            return ERROR_INTERNET_CONNECTION_RESET;
+        case CURLE_OUT_OF_MEMORY:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            return ERROR_INTERNET_INTERNAL_ERROR;
+    }
+}
+
+bool IsRedirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Value of header `name` in `lines`, or null.
+const char* FindHeader(const std::vector<std::string>& lines, const char* name) {
+    const std::size_t length = std::strlen(name);
+    for (const std::string& line : lines) {
+        if (line.size() > length && line[length] == ':' &&
+            strncasecmp(line.c_str(), name, length) == 0) {
+            const char* value = line.c_str() + length + 1;
+            while (*value == ' ' || *value == '\t') ++value;
+            return value;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+HttpTransfer::HttpTransfer() {
+    InitCurlOnce();
+    multi_ = curl_multi_init();
+}
+
+HttpTransfer::~HttpTransfer() {
+    Finish();
+    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+}
+
+void HttpTransfer::Finish() {
+    if (easy_ != nullptr) {
+        curl_multi_remove_handle(multi_, easy_);
+        curl_easy_cleanup(easy_);
+        easy_ = nullptr;
+    }
+    if (headerList_ != nullptr) {
+        curl_slist_free_all(headerList_);
+        headerList_ = nullptr;
+    }
+}
+
+void HttpTransfer::Abort() {
+    aborted_.store(true);
+    if (multi_ != nullptr) curl_multi_wakeup(multi_);
+}
+
+DWORD HttpTransfer::Start(const std::string& url, bool post) {
+    Finish();
+    pendingHeaders_.clear();
+    headers_.clear();
+    headersComplete_ = false;
+    status_ = 0;
+    buffer_.clear();
+    readPos_ = 0;
+    paused_ = false;
+    done_ = false;
+    result_ = CURLE_OK;
+    currentUrl_ = url;
+
+    if (multi_ == nullptr || (easy_ = curl_easy_init()) == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    // Headers curl would add by itself and WinINet does not send.
+    for (const char* suppressed : {"Accept:", "Content-Type:", "Expect:"}) {
+        curl_slist* grown = curl_slist_append(headerList_, suppressed);
+        if (grown == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+        headerList_ = grown;
+    }
+    curl_easy_setopt(easy_, CURLOPT_URL, currentUrl_.c_str());
+    curl_easy_setopt(easy_, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);  // followed here, with WinINet's rules
+    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
+    if (!userAgent_.empty()) curl_easy_setopt(easy_, CURLOPT_USERAGENT, userAgent_.c_str());
+    if (post) {
+        curl_easy_setopt(easy_, CURLOPT_POST, 1L);
+        curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, body_.data());
+        curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
+    } else {
+        curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+    }
+    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &HttpTransfer::OnHeader);
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &HttpTransfer::OnBody);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
+    return ERROR_SUCCESS;
+}
+
+template <typename Ready>
+DWORD HttpTransfer::Drive(Ready ready) {
+    for (;;) {
+        if (aborted_.load()) return ERROR_INTERNET_OPERATION_CANCELLED;
+        if (ready() || done_) return ERROR_SUCCESS;
+        if (paused_ && Buffered() == 0) {
+            // Only this thread drives the transfer, so it may resume it here;
+            // held bytes are delivered before curl_easy_pause returns.
+            paused_ = false;
+            curl_easy_pause(easy_, CURLPAUSE_CONT);
+            continue;
+        }
+        int running = 0;
+        if (curl_multi_perform(multi_, &running) != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) {
+                done_ = true;
+                result_ = message->data.result;
+            }
+        }
+        if (ready() || done_) continue;
+        if (curl_multi_poll(multi_, nullptr, 0, kPollMilliseconds, nullptr) != CURLM_OK) {
+            return ERROR_INTERNET_INTERNAL_ERROR;
+        }
+    }
+}
+
+bool HttpTransfer::FollowRedirect(std::string& url, bool& post) {
+    const char* location = FindHeader(headers_, "Location");
+    if (location == nullptr || *location == 0) return false;
+    CURLU* resolved = curl_url();
+    if (resolved == nullptr) return false;
+    bool ok = curl_url_set(resolved, CURLUPART_URL, currentUrl_.c_str(), 0) == CURLUE_OK &&
+              curl_url_set(resolved, CURLUPART_URL, location, 0) == CURLUE_OK;
+    char* scheme = nullptr;
+    char* text = nullptr;
+    ok = ok && curl_url_get(resolved, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+         std::strcmp(scheme, "http") == 0 &&  // never on to another protocol
+         curl_url_get(resolved, CURLUPART_URL, &text, 0) == CURLUE_OK;
+    if (ok) url = text;
+    curl_free(scheme);
+    curl_free(text);
+    curl_url_cleanup(resolved);
+    // 301, 302 and 303 are re-sent as GET without a body; 307 and 308 keep
+    // the POST and its body.
+    if (status_ == 301 || status_ == 302 || status_ == 303) post = false;
+    return ok;
+}
+
+DWORD HttpTransfer::Perform(const std::string& url, const std::string& method,
+                            const std::string& body, const std::string& userAgent) {
+    body_ = body;
+    userAgent_ = userAgent;
+    std::string target = url;
+    bool post = method == "POST";
+    for (redirects_ = 0;; ++redirects_) {
+        DWORD error = Start(target, post);
+        if (error != ERROR_SUCCESS) return error;
+        error = Drive([this] { return headersComplete_; });
+        if (error != ERROR_SUCCESS) return error;
+        if (!headersComplete_) {
+            const DWORD failure = ErrorFromCurl(result_);
+            return failure == ERROR_SUCCESS ? ERROR_HTTP_INVALID_SERVER_RESPONSE : failure;
+        }
+        if (!IsRedirect(status_) || FindHeader(headers_, "Location") == nullptr) return ERROR_SUCCESS;
+        if (redirects_ == kMaxRedirects || !FollowRedirect(target, post)) {
+            return ERROR_HTTP_REDIRECT_FAILED;
+        }
+    }
+}
+
+DWORD HttpTransfer::Read(void* destination, std::size_t capacity, std::size_t& delivered) {
+    delivered = 0;
+    if (easy_ == nullptr) return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
+    const DWORD error = Drive([this] { return Buffered() > 0; });
+    if (error != ERROR_SUCCESS) return error;
+    if (Buffered() > 0) {
+        delivered = std::min(capacity, Buffered());
+        std::memcpy(destination, buffer_.data() + readPos_, delivered);
+        readPos_ += delivered;
+        if (readPos_ == buffer_.size()) {
+            buffer_.clear();
+            readPos_ = 0;
+        }
+        return ERROR_SUCCESS;
+    }
+    // Done and drained. A body cut short is an ordinary end, as in WinINet.
+    if (result_ == CURLE_OK || result_ == CURLE_PARTIAL_FILE) return ERROR_SUCCESS;
+    return ErrorFromCurl(result_);
+}
+
+std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t count, void* raw) {
+    auto* self = static_cast<HttpTransfer*>(raw);
+    const std::size_t length = size * count;
+    if (self->headersComplete_) return length;  // trailers
+    std::string line(data, length);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (line.compare(0, 5, "HTTP/") == 0) {
+        self->pendingHeaders_.clear();  // a new response (after 1xx)
+    } else if (line.empty()) {
+        long status = 0;
+        curl_easy_getinfo(self->easy_, CURLINFO_RESPONSE_CODE, &status);
+        // Only signal here: a pause returned from the header callback does not hold.
+        if (status >= 200) {
+            self->status_ = status;
+            self->headers_.swap(self->pendingHeaders_);
+            self->headersComplete_ = true;
+        }
+        self->pendingHeaders_.clear();
+    } else {
+        self->pendingHeaders_.push_back(std::move(line));
+    }
+    return length;
+}
+
+std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* raw) {
+    auto* self = static_cast<HttpTransfer*>(raw);
+    const std::size_t length = size * count;
+    if (self->aborted_.load()) return 0;  // ends the transfer at once
+    if (self->Buffered() + length > kBodyBufferLimit) {
+        self->paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;  // nothing taken; curl holds the bytes
+    }
+    if (self->readPos_ > 0) {
+        self->buffer_.erase(0, self->readPos_);
+        self->readPos_ = 0;
+    }
+    self->buffer_.append(data, length);
+    return length;
+}
+
+}  // namespace nalpoicomm

@@ -1,0 +1,85 @@
+// One HTTP transfer on libcurl's multi interface, driven by the thread that
+// calls into it, in the way WinINet hands a response over: AwaitHeaders()
+// returns once the final response headers are in, Read() then pulls the body
+// piece by piece. The body is never buffered whole ahead of the reader: the
+// write callback pauses the transfer when the bounded buffer is full.
+//
+// All methods but Abort() must be called from one thread at a time (the
+// request handle serialises them). Abort() may be called from any thread; it
+// makes a blocked or later call fail promptly with
+// ERROR_INTERNET_OPERATION_CANCELLED.
+#ifndef NALPOICOMM_PLATFORM_POSIX_HTTP_TRANSFER_H
+#define NALPOICOMM_PLATFORM_POSIX_HTTP_TRANSFER_H
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/win32_api.h"
+
+namespace nalpoicomm {
+
+class HttpTransfer {
+public:
+    HttpTransfer();
+    ~HttpTransfer();
+    HttpTransfer(const HttpTransfer&) = delete;
+    HttpTransfer& operator=(const HttpTransfer&) = delete;
+
+    // Sends `method` (POST with `body`, or GET) to `url` and waits for the final
+    // response headers, following redirects as WinINet does. ERROR_SUCCESS or
+    // a WinINet error code.
+    DWORD Perform(const std::string& url, const std::string& method, const std::string& body,
+                  const std::string& userAgent);
+
+    // Body bytes, up to `capacity`. ERROR_SUCCESS with 0 bytes at the end of
+    // the body (also when the connection closed before Content-Length bytes).
+    DWORD Read(void* destination, std::size_t capacity, std::size_t& delivered);
+
+    // The final response's header lines ("Name: value", no CR LF).
+    const std::vector<std::string>& Headers() const { return headers_; }
+    long StatusCode() const { return status_; }
+
+    void Abort();
+
+private:
+    DWORD Start(const std::string& url, bool post);
+    void Finish();
+    // Drives the transfer until `ready()` holds, the transfer is done, or it
+    // was aborted.
+    template <typename Ready>
+    DWORD Drive(Ready ready);
+    std::size_t Buffered() const { return buffer_.size() - readPos_; }
+    bool FollowRedirect(std::string& url, bool& post);
+
+    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+
+    CURLM* multi_ = nullptr;
+    CURL* easy_ = nullptr;
+    curl_slist* headerList_ = nullptr;
+    std::atomic<bool> aborted_{false};
+
+    std::string body_;
+    std::string userAgent_;
+    std::string currentUrl_;
+    int redirects_ = 0;
+
+    std::vector<std::string> pendingHeaders_;  // headers of the response being received
+    std::vector<std::string> headers_;         // headers of the final response
+    bool headersComplete_ = false;
+    long status_ = 0;
+
+    std::string buffer_;  // body bytes not yet read, from readPos_
+    std::size_t readPos_ = 0;
+    bool paused_ = false;
+    bool done_ = false;
+    CURLcode result_ = CURLE_OK;
+};
+
+}  // namespace nalpoicomm
+
+#endif

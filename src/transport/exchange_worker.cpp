@@ -1,0 +1,130 @@
+#include "transport/exchange_worker.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "encoding/base64.h"
+#include "interface/exchange_state.h"
+#include "transport/service_config.h"
+
+namespace nalpoicomm {
+namespace {
+
+constexpr DWORD kWorkerSucceeded = 1;
+constexpr DWORD kWorkerFailed = 0xFFFFFFFFu;  // -1
+
+// Closes the request, then the connection, on every way out.
+struct ExchangeHandles {
+    HINTERNET connection = nullptr;
+    HINTERNET request = nullptr;
+    ~ExchangeHandles() {
+        if (request != nullptr) InternetCloseHandle(request);
+        if (connection != nullptr) InternetCloseHandle(connection);
+    }
+};
+
+// Appends the chunk's text (up to its first zero byte) to the reply store,
+// never past its last byte: what does not fit is cut.
+void AppendToReplyStore(char* store, std::size_t& used, const char* chunk) {
+    const std::size_t room = kReplyStoreSize - 1 - used;
+    const std::size_t length = strnlen(chunk, room);
+    std::memcpy(store + used, chunk, length);
+    used += length;
+    store[used] = 0;
+}
+
+bool RunExchange() {
+    WCHAR* url = ReadServiceUrl();
+    if (url == nullptr) return false;
+
+    WCHAR host[kUrlPartChars];
+    WCHAR path[kUrlPartChars];
+    URL_COMPONENTS components;
+    std::memset(&components, 0, sizeof components);
+    components.dwStructSize = sizeof components;
+    components.lpszHostName = host;
+    components.dwHostNameLength = kUrlPartChars;
+    components.lpszUrlPath = path;
+    components.dwUrlPathLength = kUrlPartChars;
+    const BOOL split = InternetCrackUrlW(url, 0, 0, &components);
+    std::free(url);
+    if (!split) return false;  // nothing to connect to
+
+    ExchangeHandles handles;
+    handles.connection = InternetConnectW(ExchangeState.SessionHandle, host, components.nPort,
+                                          PLATFORM_WIDE(""), PLATFORM_WIDE(""),
+                                          INTERNET_SERVICE_HTTP, 0, 0);
+    if (handles.connection == nullptr) return false;
+    handles.request = HttpOpenRequestW(handles.connection, PLATFORM_WIDE("POST"), path, nullptr,
+                                       nullptr, nullptr, 0, 0);
+    if (handles.request == nullptr) return false;
+
+    const DWORD requestLength = static_cast<DWORD>(std::strlen(ExchangeState.RequestText));
+    INTERNET_BUFFERS buffers;
+    std::memset(&buffers, 0, sizeof buffers);
+    buffers.dwStructSize = sizeof buffers;
+    buffers.dwBufferTotal = requestLength;
+    if (!HttpSendRequestExW(handles.request, &buffers, nullptr, 0, 0)) return false;
+    DWORD written = 0;
+    if (!InternetWriteFile(handles.request, ExchangeState.RequestText, requestLength, &written)) {
+        return false;
+    }
+    if (!HttpEndRequestW(handles.request, nullptr, 0, 0)) return false;
+
+    DWORD contentLength = 0;
+    DWORD lengthSize = sizeof contentLength;
+    if (!HttpQueryInfoW(handles.request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                        &contentLength, &lengthSize, nullptr)) {
+        return false;
+    }
+    if (contentLength == 0 || contentLength >= kReplyStoreSize) return false;
+
+    if (ExchangeState.ReplyBuffer != nullptr) std::free(ExchangeState.ReplyBuffer);
+    ExchangeState.ReplyBuffer = static_cast<char*>(std::calloc(kReplyStoreSize, 1));
+    if (ExchangeState.ReplyBuffer == nullptr) return false;
+
+    char chunk[kReadChunkSize + 1];
+    std::size_t used = 0;
+    DWORD remaining = contentLength;
+    for (;;) {
+        std::memset(chunk, 0, sizeof chunk);
+        DWORD received = 0;
+        if (!InternetReadFile(handles.request, chunk, kReadChunkSize, &received) || received == 0) {
+            break;  // a body shorter than announced keeps what arrived
+        }
+        chunk[received] = 0;
+        AppendToReplyStore(ExchangeState.ReplyBuffer, used, chunk);
+        // Bytes past the announced length are not part of this reply.
+        if (received >= remaining) break;
+        remaining -= received;
+    }
+
+    const std::string decoded = Base64Decode(std::string(ExchangeState.ReplyBuffer, used));
+    const std::size_t textLength = strnlen(decoded.data(), decoded.size());
+    ExchangeState.ReplyText = static_cast<char*>(std::calloc(textLength + 1, 1));
+    if (ExchangeState.ReplyText == nullptr) return false;
+    std::memcpy(ExchangeState.ReplyText, decoded.data(), textLength);
+    if (textLength < 2) return false;  // buffers stay for the caller's release
+
+    std::free(ExchangeState.ReplyBuffer);
+    ExchangeState.ReplyBuffer = nullptr;
+    return true;
+}
+
+}  // namespace
+
+DWORD WINAPI ExchangeWorker(LPVOID /*unused*/) {
+    ExchangeState.ExchangeOutcome = 0;
+    bool succeeded = false;
+    try {
+        succeeded = RunExchange();
+    } catch (...) {
+        // An exception must not end the thread (and the host): it fails the exchange.
+    }
+    if (!succeeded) return kWorkerFailed;
+    ExchangeState.ExchangeOutcome = 1;  // after the handles are closed
+    return kWorkerSucceeded;
+}
+
+}  // namespace nalpoicomm

@@ -1,0 +1,24 @@
+// The HTTP exchange, run on a thread of its own: POST the encoded request in
+// ExchangeState.RequestText to the configured service and leave the decoded
+// reply in ExchangeState.ReplyText with ExchangeState.ExchangeOutcome set to
+// 1 (success) or 0. It never parses the reply.
+#ifndef NALPOICOMM_TRANSPORT_EXCHANGE_WORKER_H
+#define NALPOICOMM_TRANSPORT_EXCHANGE_WORKER_H
+
+#include <cstddef>
+
+#include "platform/win32_api.h"
+
+namespace nalpoicomm {
+
+constexpr std::size_t kReplyStoreSize = 30720;  // raw reply of at most 30719 bytes + terminator
+constexpr std::size_t kReadChunkSize = 4096;    // bytes asked of each read
+constexpr std::size_t kUrlPartChars = 1024;     // host and path stores, in wide characters
+
+// Thread procedure; the argument is unused. Returns 1 on success and
+// 0xFFFFFFFF otherwise (nobody reads it: the outcome is in ExchangeState).
+DWORD WINAPI ExchangeWorker(LPVOID unused);
+
+}  // namespace nalpoicomm
+
+#endif
