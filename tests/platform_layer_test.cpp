@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform/posix/internet_handles.h"
+#include "platform/win32_api.h"
+#include "support/test_http_server.h"
+
+using namespace testsupport;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Cracked {
+    bool ok;
+    DWORD error;
+    std::u16string host, path;
+    INTERNET_PORT port;
+    INTERNET_SCHEME scheme;
+};
+
+Cracked Crack(const std::u16string& url, DWORD hostChars = 1024) {
+    WCHAR host[1024] = {};
+    WCHAR path[1024] = {};
+    URL_COMPONENTS c;
+    std::memset(&c, 0, sizeof c);
+    c.dwStructSize = sizeof c;
+    c.lpszHostName = host;
+    c.dwHostNameLength = hostChars;
+    c.lpszUrlPath = path;
+    c.dwUrlPathLength = 1024;
+    const BOOL ok = InternetCrackUrlW(url.c_str(), 0, 0, &c);
+    return {ok == TRUE, ok ? 0 : GetLastError(), host, path, c.nPort, c.nScheme};
+}
+
+// An open request on `server`, after the request was sent.
+struct Exchange {
+    HINTERNET session = InternetOpenW(u"RuzOruz", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET connection = nullptr;
+    HINTERNET request = nullptr;
+    bool sent = false;
+
+    explicit Exchange(const TestHttpServer& server) {
+        connection = InternetConnectW(session, u"127.0.0.1", server.Port(), u"", u"",
+                                      INTERNET_SERVICE_HTTP, 0, 0);
+        request = HttpOpenRequestW(connection, u"POST", u"/poi", nullptr, nullptr, nullptr, 0, 0);
+        INTERNET_BUFFERS buffers;
+        std::memset(&buffers, 0, sizeof buffers);
+        buffers.dwStructSize = sizeof buffers;
+        buffers.dwBufferTotal = 2;
+        DWORD written = 0;
+        sent = HttpSendRequestExW(request, &buffers, nullptr, 0, 0) &&
+               InternetWriteFile(request, "hi", 2, &written) &&
+               HttpEndRequestW(request, nullptr, 0, 0);
+    }
+    ~Exchange() {
+        InternetCloseHandle(request);
+        InternetCloseHandle(connection);
+        InternetCloseHandle(session);
+    }
+};
+
+}  // namespace
+
+TEST(PlatformCrackUrl, SplitsAsWinInetDoes) {
+    const struct { std::u16string url; std::u16string host, path; INTERNET_PORT port; INTERNET_SCHEME scheme; } cases[] = {
+        {u"http://host/poi", u"host", u"/poi", 80, INTERNET_SCHEME_HTTP},
+        {u"http://host:8080/a/b", u"host", u"/a/b", 8080, INTERNET_SCHEME_HTTP},
+        {u"https://host/p", u"host", u"/p", 443, INTERNET_SCHEME_HTTPS},
+        {u"http://host/p/q?x=1#frag", u"host", u"/p/q?x=1#frag", 80, INTERNET_SCHEME_HTTP},
+        {u"HTTP://127.0.0.1:1/", u"127.0.0.1", u"/", 1, INTERNET_SCHEME_HTTP},
+        {u"http://host", u"host", u"/", 80, INTERNET_SCHEME_HTTP},
+    };
+    for (const auto& c : cases) {
+        const Cracked r = Crack(c.url);
+        ASSERT_TRUE(r.ok) << std::string(c.url.begin(), c.url.end());
+        EXPECT_EQ(r.host, c.host);
+        EXPECT_EQ(r.path, c.path);
+        EXPECT_EQ(r.port, c.port);
+        EXPECT_EQ(r.scheme, c.scheme);
+    }
+}
+
+TEST(PlatformCrackUrl, FailsCleanly) {
+    const struct { std::u16string url; DWORD hostChars; DWORD error; } cases[] = {
+        {u"no scheme", 1024, ERROR_INTERNET_UNRECOGNIZED_SCHEME},
+        {u"", 1024, ERROR_INVALID_PARAMETER},
+        {u"http://host:70000/", 1024, ERROR_INTERNET_INVALID_URL},  // never a truncated port
+        {u"http://averylonghostname/", 8, ERROR_INSUFFICIENT_BUFFER},
+    };
+    for (const auto& c : cases) {
+        const Cracked r = Crack(c.url, c.hostChars);
+        EXPECT_FALSE(r.ok) << std::string(c.url.begin(), c.url.end());
+        EXPECT_EQ(r.error, c.error) << std::string(c.url.begin(), c.url.end());
+    }
+}
+
+TEST(PlatformInternet, RecordLayoutsAreWindows) {
+    EXPECT_EQ(sizeof(URL_COMPONENTSW), sizeof(void*) == 8 ? 104u : 60u);
+    EXPECT_EQ(sizeof(INTERNET_BUFFERSW), sizeof(void*) == 8 ? 56u : 40u);
+}
+
+TEST(PlatformInternet, ContentLengthQuery) {
+    const struct { std::optional<std::string> header; bool ok; DWORD value; DWORD error; } cases[] = {
+        {std::string("12"), true, 12, 0},
+        {std::string("4294967295"), true, 4294967295u, 0},
+        {std::string("4294967336"), false, 0, ERROR_HTTP_INVALID_HEADER},
+        {std::nullopt, false, 0, ERROR_HTTP_HEADER_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        TestHttpServer server;
+        server.SetScript({ReplyStep::Send(HttpResponseWithLength(200, "QUJD", c.header)), ReplyStep::Hang()});
+        Exchange exchange(server);
+        ASSERT_TRUE(exchange.sent);
+        DWORD value = 7;
+        DWORD size = sizeof value;
+        const BOOL ok = HttpQueryInfoW(exchange.request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                                       &value, &size, nullptr);
+        EXPECT_EQ(ok == TRUE, c.ok);
+        if (c.ok) {
+            EXPECT_EQ(value, c.value);
+        } else {
+            EXPECT_EQ(GetLastError(), c.error);
+            EXPECT_EQ(value, 7u) << "buffer untouched on failure";
+        }
+    }
+}
+
+TEST(PlatformInternet, StreamsALargeBodyIntactAndEndsWithEmptyReads) {
+    std::string body(3 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + (i * 7) % 26);
+    TestHttpServer server;
+    server.SetScript({ReplyStep::Send(HttpResponse(200, body))});
+    Exchange exchange(server);
+    ASSERT_TRUE(exchange.sent);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the pause buffer fill
+    std::string received;
+    char chunk[4096];
+    DWORD n = 0;
+    while (InternetReadFile(exchange.request, chunk, sizeof chunk, &n) && n > 0) received.append(chunk, n);
+    EXPECT_TRUE(received == body) << received.size();
+    for (int i = 0; i < 2; ++i) {
+        n = 99;
+        EXPECT_TRUE(InternetReadFile(exchange.request, chunk, sizeof chunk, &n));
+        EXPECT_EQ(n, 0u);
+    }
+}
+
+TEST(PlatformInternet, ClosingASessionInvalidatesItsSubtree) {
+    TestHttpServer server;
+    server.SetScript({ReplyStep::Send(HttpResponse(200, "QUJD"))});
+    const std::size_t before = nalpoicomm::OpenInternetHandleCount();
+    HINTERNET session = InternetOpenW(u"a", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET connection =
+        InternetConnectW(session, u"127.0.0.1", server.Port(), u"", u"", INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET request = HttpOpenRequestW(connection, u"POST", u"/", nullptr, nullptr, nullptr, 0, 0);
+    ASSERT_NE(request, nullptr);
+    EXPECT_TRUE(InternetCloseHandle(session));
+    EXPECT_EQ(nalpoicomm::OpenInternetHandleCount(), before);
+    DWORD n = 0;
+    char buffer[8];
+    EXPECT_FALSE(InternetReadFile(request, buffer, sizeof buffer, &n));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(InternetCloseHandle(request));
+    EXPECT_FALSE(InternetCloseHandle(connection));
+    EXPECT_EQ(HttpOpenRequestW(connection, u"POST", u"/", nullptr, nullptr, nullptr, 0, 0), nullptr);
+}
+
+TEST(PlatformInternet, RefusesWhatItDoesNotOffer) {
+    EXPECT_EQ(InternetOpenW(u"a", 1 /* direct */, nullptr, nullptr, 0), nullptr);
+    HINTERNET session = InternetOpenW(u"a", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    EXPECT_EQ(InternetConnectW(session, u"h", 80, u"user", u"pw", INTERNET_SERVICE_HTTP, 0, 0), nullptr)
+        << "credentials are never sent";
+    HINTERNET connection = InternetConnectW(session, u"h", 80, u"", u"", INTERNET_SERVICE_HTTP, 0, 0);
+    EXPECT_EQ(HttpOpenRequestW(connection, u"POST", u"/", nullptr, nullptr, nullptr, 0x00800000 /* secure */, 0),
+              nullptr);
+    EXPECT_EQ(HttpOpenRequestW(session, u"POST", u"/", nullptr, nullptr, nullptr, 0, 0), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    InternetCloseHandle(session);
+}
+
+TEST(PlatformThreads, WaitEndsAtTheLimitOrAtTheThreadsEnd) {
+    static std::atomic<bool> release{false};
+    release = false;
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID) -> DWORD {
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return 7;
+        },
+        nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    const auto start = Clock::now();
+    EXPECT_EQ(WaitForSingleObject(thread, 100), WAIT_TIMEOUT);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+    release = true;
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(thread));
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
+}
