@@ -8,6 +8,11 @@
 
 namespace testsupport {
 
+// Re-executes the process from a fresh install tree unless it already runs
+// from one (then returns); LeaveInstallTree() removes the tree at the end.
+void EnterInstallTree(char** argv);
+void LeaveInstallTree();
+
 const std::string& InstallRoot();  // <tmp>/app
 std::string ConfigDir();           // <tmp>/app/configdat
 std::string ServiceConfigPath();   // <tmp>/app/configdat/serviceIP.xml

@@ -1,4 +1,3 @@
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,7 +66,7 @@ namespace {
     const fs::path self = fs::read_symlink("/proc/self/exe");
     const fs::path copy = app / "bin" / self.filename();
     fs::copy_file(self, copy);
-    setenv("NALPOI_TEST_TREE", app.c_str(), 1);
+    setenv(testsupport::kTreeVariable, app.c_str(), 1);
     execv(copy.c_str(), argv);
     std::perror("execv");
     std::exit(2);
@@ -75,16 +74,20 @@ namespace {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const char* tree = std::getenv(testsupport::kTreeVariable);
+namespace testsupport {
+
+void EnterInstallTree(char** argv) {
+    const char* tree = std::getenv(kTreeVariable);
     if (tree == nullptr) ReexecFromInstallTree(argv);
-    testsupport::gInstallRoot = tree;
-    unsetenv(testsupport::kTreeVariable);  // children we start make their own tree
-
-    testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-
-    std::error_code ignored;
-    fs::remove_all(fs::path(testsupport::gInstallRoot).parent_path(), ignored);
-    return result;
+    gInstallRoot = tree;
+    unsetenv(kTreeVariable);  // children we start make their own tree
+    // Loopback servers only: a proxy from the environment must not interfere.
+    setenv("no_proxy", "127.0.0.1,localhost", 1);
 }
+
+void LeaveInstallTree() {
+    std::error_code ignored;
+    fs::remove_all(fs::path(gInstallRoot).parent_path(), ignored);
+}
+
+}  // namespace testsupport
