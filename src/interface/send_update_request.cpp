@@ -1,0 +1,22 @@
+#include <cstring>
+
+#include "NalPoiComm.h"
+#include "encoding/request_documents.h"
+#include "interface/exchange_sequence.h"
+#include "reply/update_reply_parser.h"
+
+using namespace nalpoicomm;
+
+NALPOICOMM_API int SendUpdateRequest(__POIINFO__& query, __POICONTENT__& content) {
+    // A host may hand over a reference made from a null pointer; read the
+    // address through a volatile so the test is not optimised away.
+    __POICONTENT__* volatile target = &content;
+    return RunExchangeSequence(
+        [&query] { return BuildUpdateRequest(query); }, kUpdateTimeLimitMs,
+        [target](const char* replyText) {
+            __POICONTENT__* record = target;
+            if (record == nullptr) return kResultNoContentRecord;
+            std::memset(record, 0, sizeof *record);
+            return ParseUpdateReply(replyText, *record);
+        });
+}

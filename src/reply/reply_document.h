@@ -1,0 +1,42 @@
+// The document that both reply parsers read: named by the reply cache path,
+// parsed from the decoded reply and at once saved to the reply cache file,
+// before anything is read from it. Destroyed, with all its nodes, with the
+// object, on every way out of a parser.
+#ifndef NALPOICOMM_REPLY_REPLY_DOCUMENT_H
+#define NALPOICOMM_REPLY_REPLY_DOCUMENT_H
+
+#include <tinyxml.h>
+
+#include "transport/install_paths.h"
+
+namespace nalpoicomm {
+
+// Both parsers' result for a reply in which TinyXML finds no element.
+constexpr int kReplyHasNoElement = -1;
+
+class ReplyDocument {
+public:
+    // Forms <install dir>/configdat/cc.xml, names the document with it,
+    // parses `replyText` (null reads as empty text) and saves the document
+    // there with SaveFile(), whose failure is not reported; a path that does
+    // not fit its store leaves the name empty, and the save then just fails.
+    // A reply nested deeper than kMaxReplyNesting is not parsed at all: the
+    // document stays empty (no root, an empty cache file), which keeps
+    // TinyXML's recursion off the caller's stack.
+    explicit ReplyDocument(const char* replyText);
+
+    ReplyDocument(const ReplyDocument&) = delete;
+    ReplyDocument& operator=(const ReplyDocument&) = delete;
+
+    // The document's first element, whatever its name, or null when the
+    // document holds none.
+    const TiXmlElement* Root() const { return document_.FirstChildElement(); }
+
+private:
+    char path_[kPathChars];
+    TiXmlDocument document_;  // named with path_, so declared after it
+};
+
+}  // namespace nalpoicomm
+
+#endif

@@ -1,0 +1,212 @@
+#include "command_line.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "NalPoiComm.h"
+
+namespace nalpoicomm {
+
+namespace {
+
+// The longest value each query field takes: its record field less the terminator.
+constexpr std::size_t kTypeChars = sizeof(__POIINFO__::Type) - 1;
+constexpr std::size_t kTimeChars = sizeof(__POIINFO__::Time) - 1;
+constexpr std::size_t kIdChars = sizeof(__POIINFO__::ID) - 1;
+constexpr std::size_t kNameChars = sizeof(__POIINFO__::Name) - 1;
+static_assert(sizeof(__POIINFO2__::Type) - 1 == kTypeChars, "one Type width for both queries");
+static_assert(sizeof(__POIINFO2__::Time) - 1 == kTimeChars, "one Time width for both queries");
+
+const char kProgram[] = "nalpoi";
+
+const char kMainUsage[] =
+    "usage: nalpoi COMMAND [OPTIONS]\n"
+    "\n"
+    "Exchanges point-of-interest data with the POI service through NalPoiComm.\n"
+    "\n"
+    "commands:\n"
+    "  update   query one POI by its ID (SendUpdateRequest)\n"
+    "  batch    fetch the revisions since a time stamp (RevBatch)\n"
+    "  config   show or set the service URL of this install tree\n"
+    "\n"
+    "Run 'nalpoi COMMAND --help' for a command's options.\n"
+    "Exit status: 0 on result 1, 1 on any other result or failure, 2 on a usage error.\n";
+
+const char kUpdateUsage[] =
+    "usage: nalpoi update --id ID [--type T] [--time S] [--name NAME] [--json]\n"
+    "\n"
+    "Runs one POI query and prints the result code and the POI's content.\n"
+    "\n"
+    "  --id ID       the POI's ID, up to 49 characters (required)\n"
+    "  --type T      query type, up to 4 characters (default empty)\n"
+    "  --time S      time stamp \"YYYY-MM-DD hh:mm:ss\", up to 19 characters (default empty)\n"
+    "  --name NAME   POI name, up to 99 characters (default empty)\n"
+    "  --json        print one JSON object instead of text\n"
+    "  -h, --help    show this help\n";
+
+const char kBatchUsage[] =
+    "usage: nalpoi batch [--type T] [--time S] [--json]\n"
+    "\n"
+    "Fetches the hotels added, deleted and updated after a time stamp and prints\n"
+    "them with the reply's new time stamp.\n"
+    "\n"
+    "  --type T      query type, up to 4 characters (default empty)\n"
+    "  --time S      time stamp \"YYYY-MM-DD hh:mm:ss\", up to 19 characters;\n"
+    "                empty (the default) means since the beginning\n"
+    "  --json        print one JSON object instead of text\n"
+    "  -h, --help    show this help\n";
+
+const char kConfigUsage[] =
+    "usage: nalpoi config [--url URL]\n"
+    "\n"
+    "Without --url, shows the service URL in use and the file it comes from.\n"
+    "With --url, writes configdat/serviceIP.xml of this install tree.\n"
+    "\n"
+    "  --url URL     http:// or https:// URL of the service, up to 99 bytes\n"
+    "  -h, --help    show this help\n";
+
+// Long-only options are told apart by these codes, above any character.
+enum OptionCode { kOptType = 256, kOptTime, kOptId, kOptName, kOptJson, kOptUrl };
+
+int UsageError(const char* command, const char* message) {
+    std::fprintf(stderr, "%s %s: %s\nTry '%s %s --help'.\n", kProgram, command, message, kProgram,
+                 command);
+    return kExitUsage;
+}
+
+bool Fits(const std::string& value, std::size_t maxChars, const char* command, const char* option,
+          int& status) {
+    if (value.size() <= maxChars) return true;
+    char message[160];
+    std::snprintf(message, sizeof message, "%s is %zu characters long; it takes at most %zu",
+                  option, value.size(), maxChars);
+    status = UsageError(command, message);
+    return false;
+}
+
+// Parses the options after the command word; argv[0] is the command word.
+std::optional<int> ParseCommandOptions(int argc, char** argv, Invocation& invocation) {
+    const char* command = argv[0];
+    const option updateOptions[] = {
+        {"type", required_argument, nullptr, kOptType},
+        {"time", required_argument, nullptr, kOptTime},
+        {"id", required_argument, nullptr, kOptId},
+        {"name", required_argument, nullptr, kOptName},
+        {"json", no_argument, nullptr, kOptJson},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    const option batchOptions[] = {
+        {"type", required_argument, nullptr, kOptType},
+        {"time", required_argument, nullptr, kOptTime},
+        {"json", no_argument, nullptr, kOptJson},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    const option configOptions[] = {
+        {"url", required_argument, nullptr, kOptUrl},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    const char* usage = kConfigUsage;
+    const option* options = configOptions;
+    if (invocation.command == Command::Update) {
+        usage = kUpdateUsage;
+        options = updateOptions;
+    } else if (invocation.command == Command::Batch) {
+        usage = kBatchUsage;
+        options = batchOptions;
+    }
+
+    bool idGiven = false;
+    optind = 0;  // glibc: start afresh on the new argument vector
+    opterr = 0;  // our own messages name the command
+    for (;;) {
+        const int code = getopt_long(argc, argv, "+h", options, nullptr);
+        if (code == -1) break;
+        switch (code) {
+            case 'h':
+                std::fputs(usage, stdout);
+                return kExitOk;
+            case kOptType: invocation.type = optarg; break;
+            case kOptTime: invocation.time = optarg; break;
+            case kOptId:
+                invocation.id = optarg;
+                idGiven = true;
+                break;
+            case kOptName: invocation.name = optarg; break;
+            case kOptJson: invocation.json = true; break;
+            case kOptUrl: invocation.url = optarg; break;
+            default: {
+                char message[160];
+                std::snprintf(message, sizeof message, "unknown option or missing value: '%s'",
+                              argv[optind - 1]);
+                return UsageError(command, message);
+            }
+        }
+    }
+    if (optind < argc) {
+        char message[160];
+        std::snprintf(message, sizeof message, "unexpected argument '%s'", argv[optind]);
+        return UsageError(command, message);
+    }
+
+    int status = kExitUsage;
+    switch (invocation.command) {
+        case Command::Update:
+            if (!idGiven) return UsageError(command, "--id is required");
+            if (!Fits(invocation.id, kIdChars, command, "--id", status)) return status;
+            if (!Fits(invocation.name, kNameChars, command, "--name", status)) return status;
+            [[fallthrough]];
+        case Command::Batch:
+            if (!Fits(invocation.type, kTypeChars, command, "--type", status)) return status;
+            if (!Fits(invocation.time, kTimeChars, command, "--time", status)) return status;
+            break;
+        case Command::Config:
+            break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<int> ParseCommandLine(int argc, char** argv, Invocation& invocation) {
+    const option mainOptions[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    optind = 0;
+    opterr = 0;
+    // "+": stop at the command word, whose options are parsed after it.
+    for (;;) {
+        const int code = getopt_long(argc, argv, "+h", mainOptions, nullptr);
+        if (code == -1) break;
+        if (code == 'h') {
+            std::fputs(kMainUsage, stdout);
+            return kExitOk;
+        }
+        std::fprintf(stderr, "%s: unknown option '%s'\n%s", kProgram, argv[optind - 1], kMainUsage);
+        return kExitUsage;
+    }
+    if (optind >= argc) {
+        std::fprintf(stderr, "%s: no command given\n%s", kProgram, kMainUsage);
+        return kExitUsage;
+    }
+
+    const char* word = argv[optind];
+    if (std::strcmp(word, "update") == 0) {
+        invocation.command = Command::Update;
+    } else if (std::strcmp(word, "batch") == 0) {
+        invocation.command = Command::Batch;
+    } else if (std::strcmp(word, "config") == 0) {
+        invocation.command = Command::Config;
+    } else {
+        std::fprintf(stderr, "%s: unknown command '%s'\n%s", kProgram, word, kMainUsage);
+        return kExitUsage;
+    }
+    return ParseCommandOptions(argc - optind, argv + optind, invocation);
+}
+
+}  // namespace nalpoicomm

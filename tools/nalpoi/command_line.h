@@ -1,0 +1,34 @@
+// The tool's command line: nalpoi update | batch | config, each with its own
+// options, parsed with getopt_long.
+#ifndef NALPOI_COMMAND_LINE_H
+#define NALPOI_COMMAND_LINE_H
+
+#include <optional>
+#include <string>
+
+namespace nalpoicomm {
+
+enum class Command { Update, Batch, Config };
+
+struct Invocation {
+    Command command = Command::Update;
+    bool json = false;
+    std::string type;
+    std::string time;
+    std::string id;
+    std::string name;
+    std::optional<std::string> url;  // config: set to write, absent to show
+};
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;  // the command ran and did not succeed
+constexpr int kExitUsage = 2;   // the command line was wrong
+
+// Fills `invocation` and returns nothing when a command is to run; otherwise
+// returns the exit status to leave with at once, having printed the help
+// (kExitOk) or the reason and a pointer to the usage (kExitUsage).
+std::optional<int> ParseCommandLine(int argc, char** argv, Invocation& invocation);
+
+}  // namespace nalpoicomm
+
+#endif

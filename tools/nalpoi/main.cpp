@@ -1,0 +1,104 @@
+// nalpoi: runs the library's two exchanges from the command line and manages
+// the service URL of its own install tree.
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "command_line.h"
+#include "exchanges.h"
+#include "json_report.h"
+#include "result_meanings.h"
+#include "service_config_file.h"
+#include "text_report.h"
+
+using namespace nalpoicomm;
+
+namespace {
+
+// Exit status for a finished exchange; a failure also gets one line on stderr.
+int ExchangeStatus(Operation operation, int result) {
+    if (result == kResultOk) return kExitOk;
+    std::fprintf(stderr, "nalpoi %s: result %d: %s\n", OperationName(operation), result,
+                 ResultMeaning(operation, result));
+    return kExitFailed;
+}
+
+int RunUpdateCommand(const Invocation& invocation) {
+    UpdateOutcome outcome;
+    RunUpdate({invocation.type, invocation.time, invocation.id, invocation.name}, outcome);
+    if (invocation.json) {
+        std::printf("%s\n", UpdateJson(outcome).c_str());
+    } else {
+        PrintUpdateText(stdout, outcome);
+    }
+    std::fflush(stdout);
+    return ExchangeStatus(Operation::Update, outcome.result);
+}
+
+int RunBatchCommand(const Invocation& invocation) {
+    BatchOutcome outcome;
+    RunBatch({invocation.type, invocation.time}, outcome);
+    if (invocation.json) {
+        std::printf("%s\n", BatchJson(outcome).c_str());
+    } else {
+        PrintBatchText(stdout, outcome);
+    }
+    std::fflush(stdout);
+    return ExchangeStatus(Operation::Batch, outcome.result);
+}
+
+int RunConfigCommand(const Invocation& invocation) {
+    InstallTree tree;
+    std::string error;
+    if (!FindInstallTree(tree, error)) {
+        std::fprintf(stderr, "nalpoi config: %s\n", error.c_str());
+        return kExitFailed;
+    }
+
+    if (invocation.url) {
+        const std::string problem = ServiceUrlProblem(*invocation.url);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "nalpoi config: %s\nTry 'nalpoi config --help'.\n",
+                         problem.c_str());
+            return kExitUsage;
+        }
+        if (!WriteServiceConfig(tree, *invocation.url, error)) {
+            std::fprintf(stderr, "nalpoi config: %s\n", error.c_str());
+            return kExitFailed;
+        }
+        std::printf("service URL: %s\nwritten to:  %s\n", invocation.url->c_str(),
+                    tree.configFile.c_str());
+        return kExitOk;
+    }
+
+    std::string url;
+    if (!ReadServiceConfig(tree, url, error)) {
+        std::fprintf(stderr, "nalpoi config: not configured: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    std::printf("service URL: %s\nfrom:        %s\n", url.c_str(), tree.configFile.c_str());
+    const std::string problem = ServiceUrlProblem(url);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "nalpoi config: the library cannot use this URL: %s\n",
+                     problem.c_str());
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        Invocation invocation;
+        if (const auto status = ParseCommandLine(argc, argv, invocation)) return *status;
+        switch (invocation.command) {
+            case Command::Update: return RunUpdateCommand(invocation);
+            case Command::Batch: return RunBatchCommand(invocation);
+            case Command::Config: return RunConfigCommand(invocation);
+        }
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "nalpoi: %s\n", failure.what());
+    }
+    return kExitFailed;
+}

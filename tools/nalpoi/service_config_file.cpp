@@ -1,0 +1,141 @@
+#include "service_config_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+#include <tinyxml.h>
+
+namespace nalpoicomm {
+
+namespace {
+
+// The library copies the URL into a 100-byte store, terminator included.
+constexpr std::size_t kServiceUrlMaxBytes = 99;
+// Room for the executable's path as the kernel reports it.
+constexpr std::size_t kExecutablePathBytes = 4096;
+
+const char kConfigDirName[] = "configdat";
+const char kConfigFileName[] = "serviceIP.xml";
+
+std::string Parent(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(0, slash);
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    return strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
+}
+
+std::string EscapeXmlText(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        switch (c) {
+            case '&': escaped += "&amp;"; break;
+            case '<': escaped += "&lt;"; break;
+            case '>': escaped += "&gt;"; break;
+            default: escaped += c; break;
+        }
+    }
+    return escaped;
+}
+
+std::string SystemError(const char* what, const std::string& path) {
+    return std::string(what) + " " + path + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+bool FindInstallTree(InstallTree& tree, std::string& error) {
+    char executable[kExecutablePathBytes];
+    const ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
+    if (length <= 0) {
+        error = SystemError("cannot read", "/proc/self/exe");
+        return false;
+    }
+    executable[length] = 0;
+    // Like the library: drop the file name, then the directory that holds it.
+    const std::string root = Parent(Parent(executable));
+    tree.configDir = root + "/" + kConfigDirName;
+    tree.configFile = tree.configDir + "/" + kConfigFileName;
+    return true;
+}
+
+std::string ServiceUrlProblem(const std::string& url) {
+    if (url.size() > kServiceUrlMaxBytes) {
+        return "the URL is " + std::to_string(url.size()) +
+               " bytes long; the library takes at most " + std::to_string(kServiceUrlMaxBytes);
+    }
+    const char* scheme = StartsWithNoCase(url, "http://")    ? "http://"
+                         : StartsWithNoCase(url, "https://") ? "https://"
+                                                             : nullptr;
+    if (scheme == nullptr) return "the URL must start with http:// or https://";
+    if (url.size() == std::strlen(scheme)) return "the URL names no host";
+    for (const char c : url) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7f) return "the URL holds a space or a control character";
+    }
+    return std::string();
+}
+
+std::string ServiceConfigDocument(const std::string& url) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<ServiceConfig>\n"
+           "    <ServiceUrl>" +
+           EscapeXmlText(url) +
+           "</ServiceUrl>\n"
+           "</ServiceConfig>\n";
+}
+
+bool WriteServiceConfig(const InstallTree& tree, const std::string& url, std::string& error) {
+    if (mkdir(tree.configDir.c_str(), 0755) != 0 && errno != EEXIST) {
+        error = SystemError("cannot create", tree.configDir);
+        return false;
+    }
+    const std::string temporary = tree.configFile + ".new";
+    std::FILE* file = std::fopen(temporary.c_str(), "w");
+    if (file == nullptr) {
+        error = SystemError("cannot write", temporary);
+        return false;
+    }
+    const std::string document = ServiceConfigDocument(url);
+    const bool written = std::fwrite(document.data(), 1, document.size(), file) == document.size();
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        error = SystemError("cannot write", temporary);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    if (std::rename(temporary.c_str(), tree.configFile.c_str()) != 0) {
+        error = SystemError("cannot replace", tree.configFile);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool ReadServiceConfig(const InstallTree& tree, std::string& url, std::string& error) {
+    if (access(tree.configFile.c_str(), F_OK) != 0) {
+        error = tree.configFile + " does not exist";
+        return false;
+    }
+    TiXmlDocument document(tree.configFile.c_str());
+    if (!document.LoadFile()) {
+        error = tree.configFile + " cannot be read as XML: " + document.ErrorDesc();
+        return false;
+    }
+    const TiXmlElement* root = document.FirstChildElement();
+    const TiXmlElement* first = root == nullptr ? nullptr : root->FirstChildElement();
+    const char* text = first == nullptr ? nullptr : first->GetText();
+    if (text == nullptr) {
+        error = tree.configFile + " names no service URL";
+        return false;
+    }
+    url = text;
+    return true;
+}
+
+}  // namespace nalpoicomm

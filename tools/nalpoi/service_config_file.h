@@ -1,0 +1,35 @@
+// configdat/serviceIP.xml of the tool's own install tree: where the library
+// looks for the service URL, found the way the library finds it (the parent
+// of the directory that holds the running executable).
+#ifndef NALPOI_SERVICE_CONFIG_FILE_H
+#define NALPOI_SERVICE_CONFIG_FILE_H
+
+#include <string>
+
+namespace nalpoicomm {
+
+// Paths of the running executable's install tree; false with `error` set
+// when /proc/self/exe cannot be read.
+struct InstallTree {
+    std::string configDir;   // <tree>/configdat
+    std::string configFile;  // <tree>/configdat/serviceIP.xml
+};
+bool FindInstallTree(InstallTree& tree, std::string& error);
+
+// Empty when the library can use `url`; otherwise why not.
+std::string ServiceUrlProblem(const std::string& url);
+
+// The whole file naming `url`, with the URL XML-escaped.
+std::string ServiceConfigDocument(const std::string& url);
+
+// Creates configdat/ if needed and replaces the file in one rename, so the
+// library never reads a half-written one.
+bool WriteServiceConfig(const InstallTree& tree, const std::string& url, std::string& error);
+
+// Reads the URL as the library does: the text of the first child element of
+// the root, whatever the names. False with `error` set when there is none.
+bool ReadServiceConfig(const InstallTree& tree, std::string& url, std::string& error);
+
+}  // namespace nalpoicomm
+
+#endif

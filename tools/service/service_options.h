@@ -1,0 +1,29 @@
+// The command line of nalpoi-service:
+//   nalpoi-service [--host 127.0.0.1] [--port 8080] [--path /poi] [--db FILE]
+#ifndef NALPOI_SERVICE_SERVICE_OPTIONS_H
+#define NALPOI_SERVICE_SERVICE_OPTIONS_H
+
+#include <string>
+
+namespace nalpoicomm {
+namespace service {
+
+struct ServiceOptions {
+    std::string host = "127.0.0.1";
+    int port = 8080;              // 0 picks a free port
+    std::string path = "/poi";    // the one path that takes requests
+    std::string db = "nalpoi-service.db";
+};
+
+enum class OptionsVerdict { kRun, kHelp, kInvalid };
+
+// Reads argv with getopt_long. On kInvalid, `error` says why.
+OptionsVerdict ParseServiceOptions(int argc, char** argv, ServiceOptions& options,
+                                   std::string& error);
+
+const char* ServiceUsage();
+
+}  // namespace service
+}  // namespace nalpoicomm
+
+#endif
