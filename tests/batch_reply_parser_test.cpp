@@ -42,6 +42,19 @@ void ExpectSlots(const char* time, int added, int deleted, int updated) {
     EXPECT_EQ(ExchangeState.HotelCounts[2], updated);
 }
 
+// BatchTime and HotelCounts are process-wide: each test gives them back.
+class BatchReplyParser : public testing::Test {
+protected:
+    void SetUp() override { saved_ = ExchangeState; }
+    void TearDown() override {
+        std::memcpy(ExchangeState.BatchTime, saved_.BatchTime, sizeof saved_.BatchTime);
+        std::memcpy(ExchangeState.HotelCounts, saved_.HotelCounts, sizeof saved_.HotelCounts);
+    }
+
+private:
+    ExchangeStateRecord saved_{};
+};
+
 // Parses `reply` and checks that the cache file holds TinyXML's print of it.
 int Parse(const std::string& reply, Lists& lists) {
     testsupport::WriteFile(testsupport::ReplyCachePath(), "stale");
@@ -54,7 +67,7 @@ int Parse(const std::string& reply, Lists& lists) {
 
 }  // namespace
 
-TEST(BatchReplyParser, StatusDecidesWhetherTheReplyIsTaken) {
+TEST_F(BatchReplyParser, StatusDecidesWhetherTheReplyIsTaken) {
     const std::string content = "<Time>T</Time><NumA Add='1'><I><ID>x</ID></I></NumA>";
     const struct {
         std::string before, after;
@@ -88,7 +101,7 @@ TEST(BatchReplyParser, StatusDecidesWhetherTheReplyIsTaken) {
     }
 }
 
-TEST(BatchReplyParser, CountsDecideHowManyItemsAreRead) {
+TEST_F(BatchReplyParser, CountsDecideHowManyItemsAreRead) {
     SetSlots("", 9, 9, 9);
     Lists lists;
     __DELHOTEL__ earlier{};
@@ -111,7 +124,7 @@ TEST(BatchReplyParser, CountsDecideHowManyItemsAreRead) {
     EXPECT_TRUE(lists.updated.empty());
 }
 
-TEST(BatchReplyParser, CountAttributeReadsAsAtoi) {
+TEST_F(BatchReplyParser, CountAttributeReadsAsAtoi) {
     const struct {
         const char* attribute;
         int count;
@@ -131,7 +144,7 @@ TEST(BatchReplyParser, CountAttributeReadsAsAtoi) {
     }
 }
 
-TEST(BatchReplyParser, RepeatedElementsAddUpOrOverwrite) {
+TEST_F(BatchReplyParser, RepeatedElementsAddUpOrOverwrite) {
     SetSlots("", 0, 0, 0);
     Lists lists;
     const std::string reply =
@@ -147,7 +160,7 @@ TEST(BatchReplyParser, RepeatedElementsAddUpOrOverwrite) {
     EXPECT_STREQ(lists.added[1].Con, "c2");
 }
 
-TEST(BatchReplyParser, SlotsPersistAcrossReplies) {
+TEST_F(BatchReplyParser, SlotsPersistAcrossReplies) {
     SetSlots("", 0, 0, 0);
     Lists lists;
     EXPECT_EQ(Parse("<R><Time>T1</Time><NumD Del='3'/><NumU Upd='4'/></R>", lists), 1);
@@ -160,7 +173,7 @@ TEST(BatchReplyParser, SlotsPersistAcrossReplies) {
     EXPECT_TRUE(lists.added.empty() && lists.deleted.empty() && lists.updated.empty());
 }
 
-TEST(BatchReplyParser, RepliesWithoutElementChangeNothing) {
+TEST_F(BatchReplyParser, RepliesWithoutElementChangeNothing) {
     for (const char* reply : {"", "no element", "<?xml version=\"1.0\"?><!--c-->"}) {
         SetSlots("kept", 1, 2, 3);
         Lists lists;
@@ -171,7 +184,7 @@ TEST(BatchReplyParser, RepliesWithoutElementChangeNothing) {
     }
 }
 
-TEST(BatchReplyParser, AppendedRecordsAreZeroFilledCopies) {
+TEST_F(BatchReplyParser, AppendedRecordsAreZeroFilledCopies) {
     Lists lists;
     const std::string reply =
         "<R><NumU Upd='2'><I><Tel>t</Tel><Pri><S><Mark>m</Mark></S></Pri></I>"

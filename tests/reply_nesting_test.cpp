@@ -3,6 +3,7 @@
 #include <tinyxml.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -78,8 +79,8 @@ TEST(ReplyNesting, HiddenNestingIsFound) {
         {"unclosed tags with attributes", "", "<a b='1' c=2>"},
         {"end tags inside double quotes", "", "<a x=\"</a>\">"},
         {"self-closing inside single quotes", "", "<a x='/>'>"},
-        {"end tags inside comments", "", "<a><!-- </a> -->"},
-        {"end tags inside CDATA", "", "<a><![CDATA[</a>]]>"},
+        {"'>' and end tags inside comments", "", "<a><!-- > </a> -->"},
+        {"'>' and end tags inside CDATA", "", "<a><![CDATA[ ]] > </a>]]>"},
         {"end tags inside a processing instruction", "", "<a><?pi </a>"},
         {"end tags inside a DOCTYPE", "", "<a><!DOCTYPE x </a>"},
         {"end tags inside a declaration's quotes", "", "<a><?xml version=\"</a>\"?>"},
@@ -88,7 +89,7 @@ TEST(ReplyNesting, HiddenNestingIsFound) {
         {"UTF-8 lead byte eating a quote", kUtf8Declaration, "<a x=\"\xC3\"/>\">"},
         {"UTF-8 lead byte eating an end tag", kUtf8Declaration, "<a>\xE4</a>"},
         {"UTF-8 by byte-order mark", "\xEF\xBB\xBF", "<a>\xE4</a>"},
-        {"byte-order mark after '<'", kUtf8Declaration, "<\xEF\xBB\xBF" "a>"},
+        {"byte-order mark before a name", kUtf8Declaration, "<\xEF\xBB\xBF" "b></b><a>"},
         {"names of high bytes", "", "<\xC3\xA9>"},
     };
     for (const auto& c : cases) {
@@ -159,6 +160,7 @@ TEST(ReplyNesting, DeepRepliesAreRefusedOnASmallStack) {
         "<R><Tel>1</Tel>" + Repeat("<a x=\"/>\">", 10000),
         std::string(kUtf8Declaration) + Repeat("<a>\xE4</a>", 10000),
     };
+    const std::int32_t savedCount = ExchangeState.HotelCounts[1];
     for (const std::string& reply : replies) {
         testsupport::WriteFile(testsupport::ReplyCachePath(), "old");
         ExchangeState.HotelCounts[1] = 7;
@@ -182,6 +184,7 @@ TEST(ReplyNesting, DeepRepliesAreRefusedOnASmallStack) {
         EXPECT_TRUE(testsupport::FileExists(testsupport::ReplyCachePath()));
         EXPECT_EQ(testsupport::ReadFile(testsupport::ReplyCachePath()), "");
     }
+    ExchangeState.HotelCounts[1] = savedCount;
 }
 
 // A reply at the limit is still read, on the same small stack.

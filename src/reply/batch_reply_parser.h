@@ -30,8 +30,10 @@ constexpr int kBatchStatusZero = 218;  // the reply's status is "0"
 // Returns 1, 218, or -1 when the document holds no element; on 218 and -1
 // neither the lists nor the exchange state change. Lists are never cleared;
 // an appended record is a bytewise copy whose `Con` then belongs to the
-// caller. Slots not written keep what an earlier reply left. An allocation
-// failure of a list escapes as std::bad_alloc, with nothing leaked.
+// caller. Slots not written keep what an earlier reply left. A failed
+// allocation (the reply copy, a scratch record, a list's storage) escapes as
+// std::bad_alloc with nothing leaked, for the exchange sequence to turn into
+// -2; records appended before it stay in the lists.
 int ParseBatchReply(const char* replyText, std::vector<__ADDHOTEL__>& added,
                     std::vector<__DELHOTEL__>& deleted, std::vector<__UPDHOTEL__>& updated);
 

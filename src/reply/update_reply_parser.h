@@ -22,7 +22,8 @@ constexpr int kUpdateStatusTwo = 620;    // a Status "2" ended the parse
 // any other status text (or none) lets it go on. Other names are passed
 // over. Returns 1, 219, 620, or -1 when the document holds no element (the
 // record then stays zero). A `Con` handed back belongs to the caller, on every
-// result. `replyText` is only read.
+// result. `replyText` is only read. A failed allocation of the reply copy
+// escapes as std::bad_alloc, for the exchange sequence to turn into -2.
 int ParseUpdateReply(const char* replyText, __POICONTENT__& content);
 
 }  // namespace nalpoicomm

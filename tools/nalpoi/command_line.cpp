@@ -76,14 +76,24 @@ int UsageError(const char* command, const char* message) {
     return kExitUsage;
 }
 
-bool Fits(const std::string& value, std::size_t maxChars, const char* command, const char* option,
-          int& status) {
-    if (value.size() <= maxChars) return true;
-    char message[160];
-    std::snprintf(message, sizeof message, "%s is %zu characters long; it takes at most %zu",
-                  option, value.size(), maxChars);
-    status = UsageError(command, message);
-    return false;
+struct FieldValue {
+    const char* option;
+    const std::string& value;
+    std::size_t maxChars;
+};
+
+// A usage error for the first value longer than its record field takes.
+template <std::size_t N>
+std::optional<int> FirstTooLong(const char* command, const FieldValue (&values)[N]) {
+    for (const FieldValue& field : values) {
+        if (field.value.size() <= field.maxChars) continue;
+        char message[160];
+        std::snprintf(message, sizeof message,
+                      "%s is %zu bytes long; its record field takes at most %zu", field.option,
+                      field.value.size(), field.maxChars);
+        return UsageError(command, message);
+    }
+    return std::nullopt;
 }
 
 // Parses the options after the command word; argv[0] is the command word.
@@ -153,19 +163,22 @@ std::optional<int> ParseCommandOptions(int argc, char** argv, Invocation& invoca
         return UsageError(command, message);
     }
 
-    int status = kExitUsage;
-    switch (invocation.command) {
-        case Command::Update:
-            if (!idGiven) return UsageError(command, "--id is required");
-            if (!Fits(invocation.id, kIdChars, command, "--id", status)) return status;
-            if (!Fits(invocation.name, kNameChars, command, "--name", status)) return status;
-            [[fallthrough]];
-        case Command::Batch:
-            if (!Fits(invocation.type, kTypeChars, command, "--type", status)) return status;
-            if (!Fits(invocation.time, kTimeChars, command, "--time", status)) return status;
-            break;
-        case Command::Config:
-            break;
+    if (invocation.command == Command::Update) {
+        if (!idGiven) return UsageError(command, "--id is required");
+        const FieldValue fields[] = {
+            {"--type", invocation.type, kTypeChars},
+            {"--time", invocation.time, kTimeChars},
+            {"--id", invocation.id, kIdChars},
+            {"--name", invocation.name, kNameChars},
+        };
+        return FirstTooLong(command, fields);
+    }
+    if (invocation.command == Command::Batch) {
+        const FieldValue fields[] = {
+            {"--type", invocation.type, kTypeChars},
+            {"--time", invocation.time, kTimeChars},
+        };
+        return FirstTooLong(command, fields);
     }
     return std::nullopt;
 }
