@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdlib>
@@ -136,11 +137,13 @@ TEST_F(BatchReplyParser, CountAttributeReadsAsAtoi) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.attribute);
         Lists lists;
-        const std::string reply = std::string("<R><NumU Upd=\"") + c.attribute +
-                                  "\"><I><ID>1</ID></I><I><ID>2</ID></I><I><ID>3</ID></I></NumU></R>";
+        const std::string items = "<I><ID>1</ID></I><I><ID>2</ID></I><I><ID>3</ID></I>";
+        const std::string reply =
+            std::string("<R><NumU Upd=\"") + c.attribute + "\">" + items + "</NumU></R>";
         EXPECT_EQ(Parse(reply, lists), 1);
         EXPECT_EQ(ExchangeState.HotelCounts[2], c.count);
-        EXPECT_EQ(lists.updated.size(), static_cast<std::size_t>(std::max(0, std::min(c.count, 3))));
+        const int appended = std::max(0, std::min(c.count, 3));  // three items present
+        EXPECT_EQ(lists.updated.size(), static_cast<std::size_t>(appended));
     }
 }
 

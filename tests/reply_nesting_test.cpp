@@ -23,6 +23,7 @@ using namespace nalpoicomm;
 namespace {
 
 constexpr char kUtf8Declaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+constexpr std::size_t kSmallThreadStack = 256 * 1024;  // TinyXML overflows it at ~1,200 levels
 
 std::string Repeat(const std::string& piece, std::size_t times) {
     std::string text;
@@ -51,17 +52,18 @@ std::size_t TinyXmlNesting(const std::string& text) {
     return deepest;
 }
 
-// Runs `work` on a thread with a 256 KiB stack, as a host's thread may have.
+// Runs `work` on a thread with a small stack, as a host's thread may have.
 void RunOnSmallStack(const std::function<void()>& work) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
-    pthread_attr_setstacksize(&attributes, 256 * 1024);
+    pthread_attr_setstacksize(&attributes, kSmallThreadStack);
     pthread_t thread;
     auto body = [](void* argument) -> void* {
         (*static_cast<const std::function<void()>*>(argument))();
         return nullptr;
     };
-    ASSERT_EQ(pthread_create(&thread, &attributes, body, const_cast<std::function<void()>*>(&work)), 0);
+    auto* argument = const_cast<std::function<void()>*>(&work);
+    ASSERT_EQ(pthread_create(&thread, &attributes, body, argument), 0);
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attributes);
 }

@@ -78,7 +78,8 @@ TEST(UpdateReplyParser, ReadsTheRootsChildren) {
         std::string reply;
         Expected expected;
     } cases[] = {
-        {"<R><Tel>1</Tel><Addr>A</Addr><Time>T</Time><Con>C</Con></R>", {1, "1", "A", "T", "C", {}}},
+        {"<R><Tel>1</Tel><Addr>A</Addr><Time>T</Time><Con>C</Con></R>",
+         {1, "1", "A", "T", "C", {}}},
         {"<?xml version=\"1.0\"?><Any a='1'><Tel>1</Tel></Any><Second><Tel>2</Tel></Second>",
          {1, "1", "", "", nullptr, {}}},
         {"<R><Telephone>1</Telephone><Times>2</Times><Con2>3</Con2><TEL>4</TEL><tel>5</tel></R>",
@@ -97,8 +98,7 @@ TEST(UpdateReplyParser, ReadsTheRootsChildren) {
          {1, std::string(19, '9'), std::string(49, 'L'), std::string(19, 'T'), nullptr, {}}},
         // A name of 20 characters or more matches nothing.
         {"<R><StatusXXXXXXXXXXXXXX>0</StatusXXXXXXXXXXXXXX>"
-         "<TelXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX>1</TelXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX>"
-         "</R>",
+         "<TelXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX>1</TelXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX></R>",
          {1, "", "", "", nullptr, {}}},
         // The part built before a syntax error is read.
         {"<R><Tel>1</Tel><Addr>x</Add><Time>t</Time></R>", {1, "1", "x", "", nullptr, {}}},

@@ -29,10 +29,10 @@ void ReadSlot(const TiXmlElement& slotElement, __PRIITEM__& slot) {
 }  // namespace
 
 void ReadPriSlots(const TiXmlElement& pri, __PRIITEM__ (&slots)[kPriSlots]) {
-    std::size_t slot = 0;
-    for (const TiXmlElement* slotElement = pri.FirstChildElement();
-         slotElement != nullptr && slot < kPriSlots; slotElement = slotElement->NextSiblingElement()) {
-        ReadSlot(*slotElement, slots[slot++]);
+    const TiXmlElement* slotElement = pri.FirstChildElement();
+    for (std::size_t slot = 0; slot < kPriSlots && slotElement != nullptr; ++slot) {
+        ReadSlot(*slotElement, slots[slot]);
+        slotElement = slotElement->NextSiblingElement();
     }
 }
 
