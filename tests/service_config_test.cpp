@@ -31,6 +31,12 @@ std::string ReadUrl() {
     return text;
 }
 
+std::string Repeat(const std::string& piece, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
 }  // namespace
 
 TEST(InstallDir, IsTheParentOfTheExecutablesDirectory) {
@@ -77,6 +83,9 @@ TEST(ServiceConfig, ReadsTheFirstChildOfTheRootWhateverTheNames) {
         {"<r><u/></r>", "<none>"},                   // no text
         {"<r><u><v>http://h/</v></u></r>", "<none>"},  // first child's first node is no text
         {"<r><u>http://h/", "<none>"},               // not well-formed
+        {"<r><u>http://h/</u>" + Repeat("<a>", 5000) + Repeat("</a>", 5000) + "</r>",
+         "<none>"},  // well-formed, but too deep to parse safely
+        {"<r><u>http://h/</u></r>" + std::string(70 * 1024, ' '), "<none>"},   // too large to be one
     };
     for (const auto& c : cases) {
         testsupport::WriteFile(testsupport::ServiceConfigPath(), c.file);

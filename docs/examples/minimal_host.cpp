@@ -12,7 +12,7 @@
 int main() {
     __POIINFO__ query{};
     std::strcpy(query.Type, "1");
-    std::strcpy(query.ID, "H-001");
+    std::strcpy(query.ID, "H-1001");
     __POICONTENT__ content{};
     const int update = SendUpdateRequest(query, content);
     std::printf("SendUpdateRequest: %d\n", update);
