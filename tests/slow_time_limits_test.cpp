@@ -18,50 +18,74 @@ using std::chrono::milliseconds;
 
 namespace {
 
-// Answers after `delayMs`; returns the result and how long the call took.
-std::pair<int, Clock::duration> UpdateAfter(int delayMs) {
+struct Outcome {
+    int result;
+    Clock::duration elapsed;
+    bool recordsUntouched;  // the caller's records and lists as they were passed in
+};
+
+// Answers after `delayMs`, with a reply that would fill the record.
+Outcome UpdateAfter(int delayMs) {
     TestHttpServer server;
     server.SetScript({ReplyStep::Sleep(delayMs), ReplyStep::Send(EncodedReply("<r><Tel>1</Tel></r>"))});
     WriteServiceConfig(server.Url());
     __POIINFO__ q{};
-    __POICONTENT__ c{};
+    __POICONTENT__ c;
+    std::memset(&c, 0xAB, sizeof c);
+    c.Con = nullptr;
+    const __POICONTENT__ before = c;
     const auto start = Clock::now();
     const int result = SendUpdateRequest(q, c);
     const auto elapsed = Clock::now() - start;
+    const bool untouched = std::memcmp(&c, &before, sizeof c) == 0;
     std::free(c.Con);
-    return {result, elapsed};
+    return {result, elapsed, untouched};
 }
 
-std::pair<int, Clock::duration> BatchAfter(int delayMs) {
+Outcome BatchAfter(int delayMs) {
     TestHttpServer server;
-    server.SetScript({ReplyStep::Sleep(delayMs), ReplyStep::Send(EncodedReply("<Bat/>"))});
+    server.SetScript({ReplyStep::Sleep(delayMs),
+                      ReplyStep::Send(EncodedReply(
+                          "<Bat><Time>2026-12-08 00:00:00</Time><NumD Del=\"1\"><H><ID>x</ID></H></NumD></Bat>"))});
     WriteServiceConfig(server.Url());
     __POIINFO2__ q{};
     std::vector<__ADDHOTEL__> added;
     std::vector<__DELHOTEL__> deleted;
     std::vector<__UPDHOTEL__> updated;
-    __HOTELNUM__ counts{};
+    __HOTELNUM__ counts{-7, -7, -7};
     const auto start = Clock::now();
     const int result = RevBatch(q, added, deleted, updated, counts);
-    return {result, Clock::now() - start};
+    const auto elapsed = Clock::now() - start;
+    const bool untouched = q.Time[0] == 0 && counts.NumD == -7 && deleted.empty();
+    return {result, elapsed, untouched};
 }
 
 }  // namespace
 
-TEST(SlowUpdateLimit, ReplyAfter19SecondsIsRead) { EXPECT_EQ(UpdateAfter(19000).first, 1); }
-
-TEST(SlowUpdateLimit, NoReplyAfter21SecondsTimesOutAtTheLimit) {
-    const auto [result, elapsed] = UpdateAfter(21000);
-    EXPECT_EQ(result, -9);
-    EXPECT_GE(elapsed, milliseconds(20000));
-    EXPECT_LT(elapsed, milliseconds(20500));
+TEST(SlowUpdateLimit, ReplyAfter19SecondsIsRead) {
+    const Outcome outcome = UpdateAfter(19000);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_FALSE(outcome.recordsUntouched);
 }
 
-TEST(SlowBatchLimit, ReplyAfter59SecondsIsRead) { EXPECT_EQ(BatchAfter(59000).first, 1); }
+TEST(SlowUpdateLimit, NoReplyAfter21SecondsTimesOutAtTheLimit) {
+    const Outcome outcome = UpdateAfter(21000);
+    EXPECT_EQ(outcome.result, -9);
+    EXPECT_GE(outcome.elapsed, milliseconds(20000));
+    EXPECT_LT(outcome.elapsed, milliseconds(20500));
+    EXPECT_TRUE(outcome.recordsUntouched);
+}
+
+TEST(SlowBatchLimit, ReplyAfter59SecondsIsRead) {
+    const Outcome outcome = BatchAfter(59000);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_FALSE(outcome.recordsUntouched);
+}
 
 TEST(SlowBatchLimit, NoReplyAfter61SecondsTimesOutAtTheLimit) {
-    const auto [result, elapsed] = BatchAfter(61000);
-    EXPECT_EQ(result, -9);
-    EXPECT_GE(elapsed, milliseconds(60000));
-    EXPECT_LT(elapsed, milliseconds(60500));
+    const Outcome outcome = BatchAfter(61000);
+    EXPECT_EQ(outcome.result, -9);
+    EXPECT_GE(outcome.elapsed, milliseconds(60000));
+    EXPECT_LT(outcome.elapsed, milliseconds(60500));
+    EXPECT_TRUE(outcome.recordsUntouched);
 }
