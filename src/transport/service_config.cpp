@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "reply/reply_nesting.h"
 #include "transport/install_paths.h"
@@ -17,17 +18,39 @@ namespace {
 // A real configuration file holds a few hundred bytes; a larger one is not one.
 constexpr std::size_t kMaxServiceConfigBytes = 64 * 1024;
 
-// The XML parser recurses once per nesting level, so a deeply nested file
-// would overflow the stack of the thread that reads it: measure it first.
-bool NestingIsSafe(const char* path) {
+// Zero bytes parsed after the file's text. In UTF-8 text TinyXML steps over a
+// multi-byte sequence by its lead byte alone, up to three bytes on, even past
+// a terminator inside the sequence: LoadFile's block ends at the terminator,
+// so a file ending in a lead byte was read past its end.
+constexpr std::size_t kParsePadding = 4;
+
+// The whole file, or false when it cannot be read or is too large.
+bool ReadConfigText(const char* path, std::string& text) {
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return false;
-    std::string text(kMaxServiceConfigBytes + 1, '\0');
+    text.assign(kMaxServiceConfigBytes + 1, '\0');
     const std::size_t read = std::fread(&text[0], 1, text.size(), file);
     std::fclose(file);
     if (read > kMaxServiceConfigBytes) return false;
     text.resize(read);
-    return MeasureReplyNesting(text.c_str()) <= kMaxReplyNesting;
+    return true;
+}
+
+// The text up to its first zero byte, line ends made LF as LoadFile makes
+// them (CR LF and a lone CR), followed by the padding.
+std::vector<char> PaddedParseText(const std::string& text) {
+    std::vector<char> padded;
+    padded.reserve(text.size() + 1 + kParsePadding);
+    for (std::size_t i = 0; i < text.size() && text[i] != 0; ++i) {
+        if (text[i] != '\r') {
+            padded.push_back(text[i]);
+        } else {
+            padded.push_back('\n');
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        }
+    }
+    padded.resize(padded.size() + 1 + kParsePadding, 0);
+    return padded;
 }
 
 }  // namespace
@@ -36,9 +59,15 @@ WCHAR* ReadServiceUrl() {
     char path[kPathChars];
     if (!FormConfigPath(kServiceConfigFormat, path)) return nullptr;
 
-    if (!NestingIsSafe(path)) return nullptr;
+    std::string fileText;
+    if (!ReadConfigText(path, fileText)) return nullptr;
+    // The XML parser recurses once per nesting level, so a deeply nested file
+    // would overflow the stack of the thread that reads it: measure it first.
+    if (MeasureReplyNesting(fileText.c_str()) > kMaxReplyNesting) return nullptr;
+    std::vector<char> padded = PaddedParseText(fileText);
     TiXmlDocument document(path);
-    if (!document.LoadFile()) return nullptr;
+    document.Parse(padded.data(), nullptr, TIXML_DEFAULT_ENCODING);
+    if (document.Error()) return nullptr;
     const TiXmlElement* root = document.FirstChildElement();
     if (root == nullptr) return nullptr;
     const TiXmlElement* first = root->FirstChildElement();

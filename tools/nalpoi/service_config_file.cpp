@@ -9,6 +9,10 @@
 #include <strings.h>
 #include <tinyxml.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace nalpoicomm {
 
 namespace {
@@ -21,8 +25,14 @@ constexpr std::size_t kExecutablePathBytes = 4096;
 const char kConfigDirName[] = "configdat";
 const char kConfigFileName[] = "serviceIP.xml";
 
+#if defined(_WIN32)
+const char kSeparator = '\\';
+#else
+const char kSeparator = '/';
+#endif
+
 std::string Parent(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.rfind(kSeparator);
     return slash == std::string::npos ? path : path.substr(0, slash);
 }
 
@@ -47,20 +57,69 @@ std::string SystemError(const char* what, const std::string& path) {
     return std::string(what) + " " + path + ": " + std::strerror(errno);
 }
 
-}  // namespace
+#if defined(_WIN32)
+std::string WindowsError(const char* what, const std::string& path) {
+    return std::string(what) + " " + path + ": Windows error " + std::to_string(GetLastError());
+}
 
-bool FindInstallTree(InstallTree& tree, std::string& error) {
+// The running executable's path in the ANSI code page, the form the library
+// itself uses to open configdat's files.
+bool ExecutablePath(std::string& path, std::string& error) {
+    WCHAR wide[kExecutablePathBytes];
+    const DWORD length = GetModuleFileNameW(nullptr, wide, kExecutablePathBytes);
+    if (length == 0 || length >= kExecutablePathBytes) {
+        error = WindowsError("cannot read", "the executable's path");
+        return false;
+    }
+    char narrow[kExecutablePathBytes];
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), narrow,
+                                          sizeof narrow, nullptr, nullptr);
+    if (bytes <= 0) {
+        error = WindowsError("cannot convert", "the executable's path");
+        return false;
+    }
+    path.assign(narrow, static_cast<std::size_t>(bytes));
+    return true;
+}
+
+bool MakeDirectory(const std::string& path) {
+    return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+// rename() will not replace an existing file on Windows.
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+#else
+bool ExecutablePath(std::string& path, std::string& error) {
     char executable[kExecutablePathBytes];
     const ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
     if (length <= 0) {
         error = SystemError("cannot read", "/proc/self/exe");
         return false;
     }
-    executable[length] = 0;
+    path.assign(executable, static_cast<std::size_t>(length));
+    return true;
+}
+
+bool MakeDirectory(const std::string& path) {
+    return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+#endif
+
+}  // namespace
+
+bool FindInstallTree(InstallTree& tree, std::string& error) {
+    std::string executable;
+    if (!ExecutablePath(executable, error)) return false;
     // Like the library: drop the file name, then the directory that holds it.
     const std::string root = Parent(Parent(executable));
-    tree.configDir = root + "/" + kConfigDirName;
-    tree.configFile = tree.configDir + "/" + kConfigFileName;
+    tree.configDir = root + kSeparator + kConfigDirName;
+    tree.configFile = tree.configDir + kSeparator + kConfigFileName;
     return true;
 }
 
@@ -91,7 +150,7 @@ std::string ServiceConfigDocument(const std::string& url) {
 }
 
 bool WriteServiceConfig(const InstallTree& tree, const std::string& url, std::string& error) {
-    if (mkdir(tree.configDir.c_str(), 0755) != 0 && errno != EEXIST) {
+    if (!MakeDirectory(tree.configDir)) {
         error = SystemError("cannot create", tree.configDir);
         return false;
     }
@@ -109,7 +168,7 @@ bool WriteServiceConfig(const InstallTree& tree, const std::string& url, std::st
         std::remove(temporary.c_str());
         return false;
     }
-    if (std::rename(temporary.c_str(), tree.configFile.c_str()) != 0) {
+    if (!ReplaceFile(temporary, tree.configFile)) {
         error = SystemError("cannot replace", tree.configFile);
         std::remove(temporary.c_str());
         return false;

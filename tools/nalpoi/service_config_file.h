@@ -9,7 +9,7 @@
 namespace nalpoicomm {
 
 // Paths of the running executable's install tree; false with `error` set
-// when /proc/self/exe cannot be read.
+// when the executable's own path cannot be read.
 struct InstallTree {
     std::string configDir;   // <tree>/configdat
     std::string configFile;  // <tree>/configdat/serviceIP.xml

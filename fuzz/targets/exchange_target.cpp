@@ -1,0 +1,82 @@
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "NalPoiComm.h"
+#include "support/install_tree.h"
+#include "support/test_http_server.h"
+#include "targets/fuzz_targets.h"
+#include "targets/record_checks.h"
+
+namespace nalpoifuzz {
+namespace {
+
+// One local service for the whole process: starting a server per input
+// would cost more than the exchange itself.
+testsupport::TestHttpServer& Service() {
+    static testsupport::TestHttpServer* server = new testsupport::TestHttpServer();
+    return *server;
+}
+
+template <std::size_t N>
+void Put(char (&field)[N], const char* text) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text, strnlen(text, N - 1));
+}
+
+bool OneUpdateExchange() {
+    __POIINFO__ query;
+    std::memset(&query, 0, sizeof query);
+    Put(query.Type, "1");
+    Put(query.Time, "2026-12-01 00:00:00");
+    Put(query.ID, "P-1");
+    Put(query.Name, "Hotel");
+    __POICONTENT__ content;
+    std::memset(&content, 0, sizeof content);
+    const int result = SendUpdateRequest(query, content);
+    const bool known = result == 1 || result == 219 || result == 620 || result == -1 ||
+                       result == -2 || result == -3 || result == -9;
+    const bool sound = Terminated(content.Tel) && Terminated(content.Addr) &&
+                       Terminated(content.Time) && PriTerminated(content.Pri);
+    std::free(content.Con);
+    return known && sound;
+}
+
+bool OneBatchExchange() {
+    __POIINFO2__ query;
+    std::memset(&query, 0, sizeof query);
+    Put(query.Type, "2");
+    Put(query.Time, "2026-12-01 00:00:00");
+    std::vector<__ADDHOTEL__> added;
+    std::vector<__DELHOTEL__> deleted;
+    std::vector<__UPDHOTEL__> updated;
+    __HOTELNUM__ counts{};
+    const int result = RevBatch(query, added, deleted, updated, counts);
+    bool sound = result == 1 || result == 218 || result == -1 || result == -2 || result == -3 ||
+                 result == -9;
+    sound = sound && Terminated(query.Time);
+    if (result != 1) sound = sound && added.empty() && deleted.empty() && updated.empty();
+    for (const __ADDHOTEL__& hotel : added) sound = sound && HotelTerminated(hotel);
+    for (const __UPDHOTEL__& hotel : updated) sound = sound && HotelTerminated(hotel);
+    for (__ADDHOTEL__& hotel : added) std::free(hotel.Con);
+    for (__UPDHOTEL__& hotel : updated) std::free(hotel.Con);
+    return sound;
+}
+
+}  // namespace
+
+bool FuzzExchange(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return true;
+    testsupport::TestHttpServer& service = Service();
+    // Written each time: a test sharing the install tree may have changed it.
+    testsupport::WriteServiceConfig(service.Url());
+    service.SetScript(
+        {testsupport::ReplyStep::Send(std::string(reinterpret_cast<const char*>(data + 1), size - 1))});
+    const bool sound = (data[0] & 1) ? OneBatchExchange() : OneUpdateExchange();
+    // The server closes after its script; wait for that so connections never pile up.
+    service.WaitUntilIdle(5000);
+    return sound;
+}
+
+}  // namespace nalpoifuzz
