@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,18 @@
 namespace nalpoifuzz {
 namespace {
 
-// One local service for the whole process: starting a server per input
-// would cost more than the exchange itself.
+// Inputs served by one local service before it is replaced: starting one per
+// input would cost more than the exchange, and it records every request it
+// reads, which would grow without end over a long campaign.
+constexpr int kInputsPerService = 10000;
+
 testsupport::TestHttpServer& Service() {
-    static testsupport::TestHttpServer* server = new testsupport::TestHttpServer();
+    static std::unique_ptr<testsupport::TestHttpServer> server;
+    static int served = 0;
+    if (!server || ++served % kInputsPerService == 0) {
+        server.reset();
+        server = std::make_unique<testsupport::TestHttpServer>();
+    }
     return *server;
 }
 
