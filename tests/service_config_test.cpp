@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <tinyxml.h>
 
 #include <cstdlib>
 #include <string>
@@ -29,6 +30,16 @@ std::string ReadUrl() {
     WideToAnsi(url, text, sizeof text);
     std::free(url);
     return text;
+}
+
+// What TinyXML's own LoadFile makes of the service file, or "<none>".
+std::string UrlAsLoadFileReadsIt() {
+    TiXmlDocument document(testsupport::ServiceConfigPath().c_str());
+    if (!document.LoadFile()) return "<none>";
+    const TiXmlElement* root = document.FirstChildElement();
+    const TiXmlElement* first = root ? root->FirstChildElement() : nullptr;
+    const char* text = first ? first->GetText() : nullptr;
+    return text ? text : "<none>";
 }
 
 std::string Repeat(const std::string& piece, int times) {
@@ -89,6 +100,26 @@ TEST(ServiceConfig, ReadsTheFirstChildOfTheRootWhateverTheNames) {
     };
     for (const auto& c : cases) {
         testsupport::WriteFile(testsupport::ServiceConfigPath(), c.file);
+        EXPECT_EQ(ReadUrl(), c.url) << c.file;
+    }
+}
+
+// The file is parsed from memory, so its line ends must be made LF exactly as
+// LoadFile makes them; inside CDATA they stay visible in the URL.
+TEST(ServiceConfig, LineEndsAreReadAsLoadFileReadsThem) {
+    const struct { std::string file, url; } cases[] = {
+        {"<r>\r\n  <u>http://h/p</u>\r\n</r>\r\n", "http://h/p"},
+        {"<r>\r<u>http://h/p</u>\r</r>\r", "http://h/p"},
+        {"<r><u>http://h/a\r\nb</u></r>", "http://h/a b"},  // ordinary text: condensed
+        {"<r><u><![CDATA[http://h/a\r\nb]]></u></r>", "http://h/a\nb"},
+        {"<r><u><![CDATA[http://h/a\rb]]></u></r>", "http://h/a\nb"},
+        {"<r><u><![CDATA[http://h/a\r\r\nb]]></u></r>", "http://h/a\n\nb"},
+        {"<r><u><![CDATA[http://h/a\n\rb]]></u></r>", "http://h/a\n\nb"},
+        {"<r><u><![CDATA[http://h/a\r]]></u></r>\r", "http://h/a\n"},
+    };
+    for (const auto& c : cases) {
+        testsupport::WriteFile(testsupport::ServiceConfigPath(), c.file);
+        EXPECT_EQ(UrlAsLoadFileReadsIt(), c.url) << c.file;
         EXPECT_EQ(ReadUrl(), c.url) << c.file;
     }
 }
