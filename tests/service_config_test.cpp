@@ -92,6 +92,8 @@ TEST(ServiceConfig, ReadsTheFirstChildOfTheRootWhateverTheNames) {
         {"not xml at all", "<none>"},
         {"<r></r>", "<none>"},                       // no first child
         {"<r><u/></r>", "<none>"},                   // no text
+        {"<r><u>&#0;</u></r>", "<none>"},            // a text node whose text is empty
+        {"<r><u>&#x;</u></r>", "<none>"},
         {"<r><u><v>http://h/</v></u></r>", "<none>"},  // first child's first node is no text
         {"<r><u>http://h/", "<none>"},               // not well-formed
         {"<r><u>http://h/</u>" + Repeat("<a>", 5000) + Repeat("</a>", 5000) + "</r>",

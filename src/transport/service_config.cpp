@@ -75,6 +75,9 @@ WCHAR* ReadServiceUrl() {
     const char* text = first->GetText();
     if (text == nullptr) return nullptr;
     const std::size_t length = std::strlen(text);
+    // A character reference such as "&#0;" leaves a text node without text:
+    // no URL, as if there were no text at all.
+    if (length == 0) return nullptr;
     if (length >= kServiceUrlStore) return nullptr;  // never cut a URL: it would point elsewhere
 
     char* store = static_cast<char*>(std::calloc(kServiceUrlStore, 1));
