@@ -16,12 +16,14 @@ std::mutex& ExchangeLock() {
     return lock;
 }
 
-void CloseSession() {
+// Allocation-free and non-throwing: on the time-out path nothing may stand
+// between the close and the wait for the worker.
+void CloseSession() noexcept {
     if (ExchangeState.SessionHandle != nullptr) InternetCloseHandle(ExchangeState.SessionHandle);
 }
 
 // Starts the worker and waits for it; from here on the worker has ended.
-int AwaitWorker(DWORD timeLimitMs, const std::function<int(const char*)>& replyStep) {
+int AwaitWorker(DWORD timeLimitMs, FunctionRef<int(const char*)> replyStep) {
     HANDLE worker = CreateThread(nullptr, 0, ExchangeWorker, nullptr, 0, nullptr);
     if (worker == nullptr) {
         // Nothing ran, so nothing was exchanged: a stale outcome of an
@@ -51,8 +53,8 @@ int AwaitWorker(DWORD timeLimitMs, const std::function<int(const char*)>& replyS
 
 }  // namespace
 
-int RunExchangeSequence(const std::function<char*()>& buildRequest, DWORD timeLimitMs,
-                        const std::function<int(const char* replyText)>& replyStep) {
+int RunExchangeSequence(FunctionRef<char*()> buildRequest, DWORD timeLimitMs,
+                        FunctionRef<int(const char* replyText)> replyStep) {
     int result = kResultExchangeFailed;
     try {
         std::lock_guard<std::mutex> serialised(ExchangeLock());
@@ -66,7 +68,8 @@ int RunExchangeSequence(const std::function<char*()>& buildRequest, DWORD timeLi
             result = AwaitWorker(timeLimitMs, replyStep);
         } catch (...) {
             // Only the request builder and the reply step can throw, and the
-            // worker is not running then.
+            // worker is not running then: CreateThread and the session calls
+            // report failures by their results, never by exceptions.
             result = kResultExchangeFailed;
         }
         ReleaseExchangeBuffers();

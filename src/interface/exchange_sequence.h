@@ -4,8 +4,7 @@
 #ifndef NALPOICOMM_INTERFACE_EXCHANGE_SEQUENCE_H
 #define NALPOICOMM_INTERFACE_EXCHANGE_SEQUENCE_H
 
-#include <functional>
-
+#include "interface/function_ref.h"
 #include "platform/win32_api.h"
 
 namespace nalpoicomm {
@@ -21,9 +20,11 @@ constexpr DWORD kBatchTimeLimitMs = 60000;
 // Builds the encoded request (a Base64Encode block), runs the worker under
 // `timeLimitMs`, and on a reply returns `replyStep(replyText)`; otherwise -2,
 // -3 or -9. Calls are serialised by one process-wide lock held throughout.
-// Never throws: an exception inside ends the call with -2, buffers released.
-int RunExchangeSequence(const std::function<char*()>& buildRequest, DWORD timeLimitMs,
-                        const std::function<int(const char* replyText)>& replyStep);
+// Never throws: an exception inside ends the call with -2, buffers released
+// and the worker ended. A reply step that throws must first have put the
+// caller's records back as they were (the -2 contract).
+int RunExchangeSequence(FunctionRef<char*()> buildRequest, DWORD timeLimitMs,
+                        FunctionRef<int(const char* replyText)> replyStep);
 
 }  // namespace nalpoicomm
 

@@ -11,6 +11,8 @@ using namespace nalpoicomm;
 NALPOICOMM_API int RevBatch(__POIINFO2__& query, std::vector<__ADDHOTEL__>& added,
                             std::vector<__DELHOTEL__>& deleted, std::vector<__UPDHOTEL__>& updated,
                             __HOTELNUM__& counts) {
+    // The parser undoes its own changes when it throws; the copy-out below
+    // cannot fail, so the caller's records change only on 1.
     return RunExchangeSequence(
         [&query] { return BuildBatchRequest(query); }, kBatchTimeLimitMs,
         [&](const char* replyText) {

@@ -16,7 +16,16 @@ NALPOICOMM_API int SendUpdateRequest(__POIINFO__& query, __POICONTENT__& content
         [target](const char* replyText) {
             __POICONTENT__* record = target;
             if (record == nullptr) return kResultNoContentRecord;
+            // A parse that runs out of memory ends the call with -2, which
+            // promises the record as the caller passed it: keep a copy.
+            __POICONTENT__ passed;
+            std::memcpy(&passed, record, sizeof passed);
             std::memset(record, 0, sizeof *record);
-            return ParseUpdateReply(replyText, *record);
+            try {
+                return ParseUpdateReply(replyText, *record);
+            } catch (...) {
+                std::memcpy(record, &passed, sizeof passed);
+                throw;
+            }
         });
 }

@@ -47,7 +47,7 @@ std::int32_t ReadCount(const TiXmlElement& section, const char* attributeName) {
     return static_cast<std::int32_t>(value);
 }
 
-// The heap text of a scratch record whose append failed: it was never handed out.
+// The heap text of a record that is not handed out after all.
 void ReleaseUnhandedText(__ADDHOTEL__& record) {
     std::free(record.Con);
     record.Con = nullptr;
@@ -58,46 +58,54 @@ void ReleaseUnhandedText(__UPDHOTEL__& record) {
 }
 void ReleaseUnhandedText(__DELHOTEL__&) {}
 
-// Appends a bytewise copy of `scratch`, alignment gap included, to `list`.
+// A scratch record that frees a `Con` text it still holds when it goes:
+// a text whose item was never appended was never handed out.
 template <typename Hotel>
-void AppendCopy(std::vector<Hotel>& list, Hotel& scratch) {
-    try {
-        list.emplace_back();
-    } catch (...) {
-        ReleaseUnhandedText(scratch);
-        throw;
-    }
-    std::memcpy(&list.back(), &scratch, sizeof scratch);
+struct ScratchRecord {
+    ScratchRecord() { Clear(); }
+    ~ScratchRecord() { ReleaseUnhandedText(record); }
+    ScratchRecord(const ScratchRecord&) = delete;
+    ScratchRecord& operator=(const ScratchRecord&) = delete;
+    void Clear() { std::memset(&record, 0, sizeof record); }
+    Hotel record;
+};
+
+// Appends a bytewise copy of `scratch`, alignment gap included, to `list`;
+// the list then owns its `Con` text.
+template <typename Hotel>
+void AppendCopy(std::vector<Hotel>& list, ScratchRecord<Hotel>& scratch) {
+    list.emplace_back();
+    std::memcpy(&list.back(), &scratch.record, sizeof scratch.record);
+    scratch.Clear();
 }
 
 template <typename Hotel>
 void ReadSection(const TiXmlElement& section, const char* countName, std::int32_t& count,
                  std::vector<Hotel>& list, void (*readItem)(const TiXmlElement*, Hotel&)) {
     count = ReadCount(section, countName);
-    const std::unique_ptr<Hotel> scratch(new Hotel);
-    std::memset(scratch.get(), 0, sizeof(Hotel));
+    const std::unique_ptr<ScratchRecord<Hotel>> scratch(new ScratchRecord<Hotel>);
     // The count decides how many items are read; items past it are ignored,
     // and a section that holds fewer ends at its last one.
     const TiXmlElement* item = section.FirstChildElement();
     for (std::int32_t read = 0; read < count && item != nullptr; ++read) {
-        readItem(item, *scratch);
+        readItem(item, scratch->record);
         AppendCopy(list, *scratch);
-        std::memset(scratch.get(), 0, sizeof(Hotel));
         item = item->NextSiblingElement();
     }
 }
 
-}  // namespace
+// Cuts `list` back to `length` entries, freeing the texts of the records
+// cut off. Erasing from the end never allocates.
+template <typename Hotel>
+void CutBack(std::vector<Hotel>& list, std::size_t length) {
+    for (std::size_t i = length; i < list.size(); ++i) ReleaseUnhandedText(list[i]);
+    list.erase(list.begin() + static_cast<std::ptrdiff_t>(length), list.end());
+}
 
-int ParseBatchReply(const char* replyText, std::vector<__ADDHOTEL__>& added,
-                    std::vector<__DELHOTEL__>& deleted, std::vector<__UPDHOTEL__>& updated) {
-    const ReplyDocument document(replyText);
-    const TiXmlElement* root = document.Root();
-    if (root == nullptr) return kReplyHasNoElement;
-    if (StatusRefusesReply(*root)) return kBatchStatusZero;
-
+void ReadContent(const TiXmlElement& root, std::vector<__ADDHOTEL__>& added,
+                 std::vector<__DELHOTEL__>& deleted, std::vector<__UPDHOTEL__>& updated) {
     std::int32_t (&counts)[3] = ExchangeState.HotelCounts;
-    for (const TiXmlElement* child = root->FirstChildElement(); child != nullptr;
+    for (const TiXmlElement* child = root.FirstChildElement(); child != nullptr;
          child = child->NextSiblingElement()) {
         const ElementName name(*child);
         if (name.Is("Time")) {
@@ -110,6 +118,35 @@ int ParseBatchReply(const char* replyText, std::vector<__ADDHOTEL__>& added,
         } else if (name.Is("NumU")) {
             ReadSection(*child, "Upd", counts[kUpdatedCount], updated, &ReadUpdItem);
         }
+    }
+}
+
+}  // namespace
+
+int ParseBatchReply(const char* replyText, std::vector<__ADDHOTEL__>& added,
+                    std::vector<__DELHOTEL__>& deleted, std::vector<__UPDHOTEL__>& updated) {
+    const ReplyDocument document(replyText);
+    const TiXmlElement* root = document.Root();
+    if (root == nullptr) return kReplyHasNoElement;
+    if (StatusRefusesReply(*root)) return kBatchStatusZero;
+
+    // What a failure part-way must put back: a reply is taken whole or not at all.
+    const std::size_t addedLength = added.size();
+    const std::size_t deletedLength = deleted.size();
+    const std::size_t updatedLength = updated.size();
+    char batchTime[kBatchTimeSize];
+    std::int32_t hotelCounts[3];
+    std::memcpy(batchTime, ExchangeState.BatchTime, sizeof batchTime);
+    std::memcpy(hotelCounts, ExchangeState.HotelCounts, sizeof hotelCounts);
+    try {
+        ReadContent(*root, added, deleted, updated);
+    } catch (...) {
+        CutBack(added, addedLength);
+        CutBack(deleted, deletedLength);
+        CutBack(updated, updatedLength);
+        std::memcpy(ExchangeState.BatchTime, batchTime, sizeof batchTime);
+        std::memcpy(ExchangeState.HotelCounts, hotelCounts, sizeof hotelCounts);
+        throw;
     }
     return kBatchReplyTaken;
 }

@@ -31,9 +31,11 @@ constexpr int kBatchStatusZero = 218;  // the reply's status is "0"
 // neither the lists nor the exchange state change. Lists are never cleared;
 // an appended record is a bytewise copy whose `Con` then belongs to the
 // caller. Slots not written keep what an earlier reply left. A failed
-// allocation (the reply copy, a scratch record, a list's storage) escapes as
-// std::bad_alloc with nothing leaked, for the exchange sequence to turn into
-// -2; records appended before it stay in the lists.
+// allocation (the reply copy, a scratch record, a `Con` text, a list's
+// storage) escapes as std::bad_alloc, for the exchange sequence to turn into
+// -2, after everything is put back: the lists cut to their entry lengths
+// (the `Con` texts of the records this call appended freed), BatchTime and
+// HotelCounts as they were.
 int ParseBatchReply(const char* replyText, std::vector<__ADDHOTEL__>& added,
                     std::vector<__DELHOTEL__>& deleted, std::vector<__UPDHOTEL__>& updated);
 

@@ -1,6 +1,7 @@
 #include "reply/element_text.h"
 
 #include <cstdlib>
+#include <new>
 
 namespace nalpoicomm {
 namespace {
@@ -34,7 +35,7 @@ void ReplaceHeapText(char*& block, const char* text) {
     std::free(block);
     const std::size_t length = std::strlen(text);
     block = static_cast<char*>(std::malloc(length + 1));
-    if (block == nullptr) return;
+    if (block == nullptr) throw std::bad_alloc();
     std::memset(block, 0, length + 1);
     std::memcpy(block, text, length);
 }

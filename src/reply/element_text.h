@@ -51,7 +51,8 @@ void CopyFieldText(char (&field)[Width], const char* text) {
 // Stores in `block` a new malloc'd copy of `text`: exactly its length plus one
 // byte, zero-filled, then filled. The block that `block` held before, from an
 // earlier element of the same reply and never handed out, is freed first.
-// When the new block cannot be allocated, `block` is left null.
+// When the new block cannot be allocated, `block` is left null and
+// std::bad_alloc is thrown: a record without its text is not a whole reply.
 void ReplaceHeapText(char*& block, const char* text);
 
 }  // namespace nalpoicomm

@@ -1,9 +1,12 @@
 #include "reply/reply_document.h"
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
-#include "reply/reply_nesting.h"
+#include "encoding/xml_nesting.h"
+#include "platform/file_length.h"
 
 namespace nalpoicomm {
 namespace {
@@ -15,6 +18,25 @@ namespace {
 // reply's block.
 constexpr std::size_t kParsePadding = 4;
 
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Writes the bytes SaveFile() writes, on a stream of our own so that it is
+// closed on every way out (TinyXML's printer allocates, and may throw). An
+// existing file is overwritten in place and then cut at the length written:
+// opening it with "w" would truncate it first, and a file system that
+// guards replace-by-truncate then forces its blocks out at the close. Both
+// modes are text modes, so Windows writes CR LF line ends either way.
+void SaveToCacheFile(const TiXmlDocument& document, const char* path) {
+    if (path[0] == 0) return;  // no path: the save fails, as SaveFile() would
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "r+"));
+    if (file == nullptr) file.reset(std::fopen(path, "w"));
+    if (file == nullptr) return;
+    document.SaveFile(file.get());
+    SetFileLength(file.get(), std::ftell(file.get()));
+}
+
 const char* FormedCachePath(char (&path)[kPathChars]) {
     FormConfigPath(kReplyCacheFormat, path);  // empty on failure: the save then fails
     return path;
@@ -24,7 +46,7 @@ const char* FormedCachePath(char (&path)[kPathChars]) {
 
 ReplyDocument::ReplyDocument(const char* replyText) : document_(FormedCachePath(path_)) {
     if (replyText == nullptr) replyText = "";
-    if (MeasureReplyNesting(replyText) <= kMaxReplyNesting) {
+    if (MeasureXmlNesting(replyText) <= kMaxXmlNesting) {
         const std::size_t length = std::strlen(replyText);
         std::vector<char> padded(length + 1 + kParsePadding, 0);
         std::memcpy(padded.data(), replyText, length);
@@ -32,7 +54,7 @@ ReplyDocument::ReplyDocument(const char* replyText) : document_(FormedCachePath(
         // what TinyXML built before it, and the parsers read that.
         document_.Parse(padded.data(), nullptr, TIXML_DEFAULT_ENCODING);
     }
-    document_.SaveFile();
+    SaveToCacheFile(document_, path_);
 }
 
 }  // namespace nalpoicomm

@@ -20,7 +20,7 @@ public:
     // parses `replyText` (null reads as empty text) and saves the document
     // there with SaveFile(), whose failure is not reported; a path that does
     // not fit its store leaves the name empty, and the save then just fails.
-    // A reply nested deeper than kMaxReplyNesting is not parsed at all: the
+    // A reply nested deeper than kMaxXmlNesting is not parsed at all: the
     // document stays empty (no root, an empty cache file), which keeps
     // TinyXML's recursion off the caller's stack.
     explicit ReplyDocument(const char* replyText);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "encoding/base64.h"
@@ -34,8 +35,12 @@ void AppendToReplyStore(char* store, std::size_t& used, const char* chunk) {
     store[used] = 0;
 }
 
+struct FreeBlock {
+    void operator()(void* block) const { std::free(block); }
+};
+
 bool RunExchange() {
-    WCHAR* url = ReadServiceUrl();
+    std::unique_ptr<WCHAR, FreeBlock> url(ReadServiceUrl());
     if (url == nullptr) return false;
 
     WCHAR host[kUrlPartChars];
@@ -47,8 +52,8 @@ bool RunExchange() {
     components.dwHostNameLength = kUrlPartChars;
     components.lpszUrlPath = path;
     components.dwUrlPathLength = kUrlPartChars;
-    const BOOL split = InternetCrackUrlW(url, 0, 0, &components);
-    std::free(url);
+    const BOOL split = InternetCrackUrlW(url.get(), 0, 0, &components);
+    url.reset();
     if (!split) return false;  // nothing to connect to
 
     ExchangeHandles handles;
@@ -90,14 +95,19 @@ bool RunExchange() {
     for (;;) {
         std::memset(chunk, 0, sizeof chunk);
         DWORD received = 0;
-        if (!InternetReadFile(handles.request, chunk, kReadChunkSize, &received) || received == 0) {
-            break;  // a body shorter than announced keeps what arrived
+        if (!InternetReadFile(handles.request, chunk, kReadChunkSize, &received)) {
+            // Bytes lost for want of memory would make a shortened reply
+            // look whole; any other failed read ends the body as it stands.
+            if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY) return false;
+            break;
         }
-        chunk[received] = 0;
-        AppendToReplyStore(ExchangeState.ReplyBuffer, used, chunk);
+        if (received == 0) break;  // a body shorter than announced keeps what arrived
         // Bytes past the announced length are not part of this reply.
-        if (received >= remaining) break;
-        remaining -= received;
+        const DWORD kept = received < remaining ? received : remaining;
+        chunk[kept] = 0;
+        AppendToReplyStore(ExchangeState.ReplyBuffer, used, chunk);
+        if (kept == remaining) break;
+        remaining -= kept;
     }
 
     const std::string decoded = Base64Decode(std::string(ExchangeState.ReplyBuffer, used));

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "reply/reply_nesting.h"
+#include "encoding/xml_nesting.h"
 #include "transport/install_paths.h"
 #include "transport/text_conversion.h"
 
@@ -63,7 +63,7 @@ WCHAR* ReadServiceUrl() {
     if (!ReadConfigText(path, fileText)) return nullptr;
     // The XML parser recurses once per nesting level, so a deeply nested file
     // would overflow the stack of the thread that reads it: measure it first.
-    if (MeasureReplyNesting(fileText.c_str()) > kMaxReplyNesting) return nullptr;
+    if (MeasureXmlNesting(fileText.c_str()) > kMaxXmlNesting) return nullptr;
     std::vector<char> padded = PaddedParseText(fileText);
     TiXmlDocument document(path);
     document.Parse(padded.data(), nullptr, TIXML_DEFAULT_ENCODING);

@@ -8,8 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <iterator>
 #include <utility>
-#include <vector>
 
 namespace nalpoicomm {
 
@@ -62,13 +62,19 @@ public:
         return object;
     }
 
+    // Runs `fn(object)` on every entry. Allocates nothing.
+    template <typename Fn>
+    void ForEachLocked(Fn fn) const {
+        for (const auto& entry : objects_) fn(*entry.second);
+    }
+
+    // Removes every entry for which `predicate(object)` holds. Allocates
+    // nothing; an object whose last reference goes is destroyed here.
     template <typename Predicate>
-    std::vector<std::uintptr_t> IdsWhereLocked(Predicate predicate) const {
-        std::vector<std::uintptr_t> ids;
-        for (const auto& entry : objects_) {
-            if (predicate(*entry.second)) ids.push_back(entry.first);
+    void RemoveWhereLocked(Predicate predicate) {
+        for (auto it = objects_.begin(); it != objects_.end();) {
+            it = predicate(*it->second) ? objects_.erase(it) : std::next(it);
         }
-        return ids;
     }
 
     std::size_t SizeLocked() const { return objects_.size(); }

@@ -101,6 +101,7 @@ DWORD HttpTransfer::Start(const std::string& url, bool post) {
     readPos_ = 0;
     paused_ = false;
     done_ = false;
+    outOfMemory_ = false;
     result_ = CURLE_OK;
     currentUrl_ = url;
 
@@ -196,7 +197,7 @@ DWORD HttpTransfer::Perform(const std::string& url, const std::string& method,
         error = Drive([this] { return headersComplete_; });
         if (error != ERROR_SUCCESS) return error;
         if (!headersComplete_) {
-            const DWORD failure = ErrorFromCurl(result_);
+            const DWORD failure = outOfMemory_ ? ERROR_NOT_ENOUGH_MEMORY : ErrorFromCurl(result_);
             return failure == ERROR_SUCCESS ? ERROR_HTTP_INVALID_SERVER_RESPONSE : failure;
         }
         if (!IsRedirect(status_) || FindHeader(headers_, "Location") == nullptr) return ERROR_SUCCESS;
@@ -222,47 +223,69 @@ DWORD HttpTransfer::Read(void* destination, std::size_t capacity, std::size_t& d
         return ERROR_SUCCESS;
     }
     // Done and drained. A body cut short is an ordinary end, as in WinINet.
+    // Running out of memory is not an end of the body: what arrived is not all.
+    if (outOfMemory_) return ERROR_NOT_ENOUGH_MEMORY;
     if (result_ == CURLE_OK || result_ == CURLE_PARTIAL_FILE) return ERROR_SUCCESS;
     return ErrorFromCurl(result_);
 }
 
-std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t count, void* raw) {
+// libcurl is C: an exception must not unwind through it. A callback that
+// runs out of memory takes nothing, which ends the transfer, and says why.
+std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t count,
+                                   void* raw) noexcept {
     auto* self = static_cast<HttpTransfer*>(raw);
-    const std::size_t length = size * count;
-    if (self->headersComplete_) return length;  // trailers
+    try {
+        return self->TakeHeader(data, size * count);
+    } catch (...) {
+        self->outOfMemory_ = true;
+        return 0;
+    }
+}
+
+std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count,
+                                 void* raw) noexcept {
+    auto* self = static_cast<HttpTransfer*>(raw);
+    try {
+        return self->TakeBody(data, size * count);
+    } catch (...) {
+        self->outOfMemory_ = true;
+        return 0;
+    }
+}
+
+std::size_t HttpTransfer::TakeHeader(const char* data, std::size_t length) {
+    if (headersComplete_) return length;  // trailers
     std::string line(data, length);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     if (line.compare(0, 5, "HTTP/") == 0) {
-        self->pendingHeaders_.clear();  // a new response (after 1xx)
+        pendingHeaders_.clear();  // a new response (after 1xx)
     } else if (line.empty()) {
         long status = 0;
-        curl_easy_getinfo(self->easy_, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
         // Only signal here: a pause returned from the header callback does not hold.
         if (status >= 200) {
-            self->status_ = status;
-            self->headers_.swap(self->pendingHeaders_);
-            self->headersComplete_ = true;
+            status_ = status;
+            headers_.swap(pendingHeaders_);
+            headersComplete_ = true;
         }
-        self->pendingHeaders_.clear();
+        pendingHeaders_.clear();
     } else {
-        self->pendingHeaders_.push_back(std::move(line));
+        pendingHeaders_.push_back(std::move(line));
     }
     return length;
 }
 
-std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* raw) {
-    auto* self = static_cast<HttpTransfer*>(raw);
-    const std::size_t length = size * count;
-    if (self->aborted_.load()) return 0;  // ends the transfer at once
-    if (self->Buffered() + length > kBodyBufferLimit) {
-        self->paused_ = true;
+std::size_t HttpTransfer::TakeBody(const char* data, std::size_t length) {
+    if (aborted_.load()) return 0;  // ends the transfer at once
+    if (Buffered() + length > kBodyBufferLimit) {
+        paused_ = true;
         return CURL_WRITEFUNC_PAUSE;  // nothing taken; curl holds the bytes
     }
-    if (self->readPos_ > 0) {
-        self->buffer_.erase(0, self->readPos_);
-        self->readPos_ = 0;
+    if (readPos_ > 0) {
+        buffer_.erase(0, readPos_);
+        readPos_ = 0;
     }
-    self->buffer_.append(data, length);
+    buffer_.append(data, length);
     return length;
 }
 

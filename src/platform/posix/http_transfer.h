@@ -36,7 +36,8 @@ public:
                   const std::string& userAgent);
 
     // Body bytes, up to `capacity`. ERROR_SUCCESS with 0 bytes at the end of
-    // the body (also when the connection closed before Content-Length bytes).
+    // the body (also when the connection closed before Content-Length bytes);
+    // ERROR_NOT_ENOUGH_MEMORY when bytes were lost for want of memory.
     DWORD Read(void* destination, std::size_t capacity, std::size_t& delivered);
 
     // The final response's header lines ("Name: value", no CR LF).
@@ -55,8 +56,12 @@ private:
     std::size_t Buffered() const { return buffer_.size() - readPos_; }
     bool FollowRedirect(std::string& url, bool& post);
 
-    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
-    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count,
+                                void* self) noexcept;
+    static std::size_t OnBody(char* data, std::size_t size, std::size_t count,
+                              void* self) noexcept;
+    std::size_t TakeHeader(const char* data, std::size_t length);
+    std::size_t TakeBody(const char* data, std::size_t length);
 
     CURLM* multi_ = nullptr;
     CURL* easy_ = nullptr;
@@ -77,6 +82,7 @@ private:
     std::size_t readPos_ = 0;
     bool paused_ = false;
     bool done_ = false;
+    bool outOfMemory_ = false;  // a callback could not take what curl gave it
     CURLcode result_ = CURLE_OK;
 };
 

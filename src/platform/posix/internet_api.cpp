@@ -57,153 +57,182 @@ bool ParseContentLength(const char* value, DWORD& length) {
     return true;
 }
 
+// The calls report every failure by their result, as the C API does: an
+// allocation that fails inside is ERROR_NOT_ENOUGH_MEMORY, never an
+// exception out of a platform call.
+template <typename Body>
+auto Guarded(Body body) noexcept -> decltype(body()) {
+    try {
+        return body();
+    } catch (...) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return decltype(body()){};
+    }
+}
+
 }  // namespace
 
 HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass,
                         DWORD flags) {
-    // Preconfigured access only: libcurl then takes the proxy from the
-    // standard environment variables, the POSIX reading of the system's own.
-    if (accessType != INTERNET_OPEN_TYPE_PRECONFIG || !IsEmpty(proxy) || !IsEmpty(proxyBypass) ||
-        flags != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    auto session = std::make_shared<InternetObject>();
-    session->kind = InternetKind::Session;
-    session->userAgent = Utf8(agent);
-    return nalpoicomm::AddInternetObject(std::move(session), nullptr, InternetKind::Session);
+    return Guarded([&]() -> HINTERNET {
+        // Preconfigured access only: libcurl then takes the proxy from the
+        // standard environment variables, the POSIX reading of the system's own.
+        if (accessType != INTERNET_OPEN_TYPE_PRECONFIG || !IsEmpty(proxy) || !IsEmpty(proxyBypass) ||
+            flags != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        auto session = std::make_shared<InternetObject>();
+        session->kind = InternetKind::Session;
+        session->userAgent = Utf8(agent);
+        return nalpoicomm::AddInternetObject(std::move(session), nullptr, InternetKind::Session);
+    });
 }
 
 HINTERNET InternetConnectW(HINTERNET session, LPCWSTR serverName, INTERNET_PORT serverPort,
                            LPCWSTR userName, LPCWSTR password, DWORD service, DWORD flags,
                            DWORD_PTR /*context*/) {
-    if (IsEmpty(serverName) || service != INTERNET_SERVICE_HTTP || flags != 0 ||
-        !IsEmpty(userName) || !IsEmpty(password)) {  // no credentials are ever sent
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    auto connection = std::make_shared<InternetObject>();
-    connection->kind = InternetKind::Connection;
-    connection->host = Utf8(serverName);
-    connection->port = serverPort == INTERNET_INVALID_PORT_NUMBER ? INTERNET_DEFAULT_HTTP_PORT
-                                                                  : serverPort;
-    return nalpoicomm::AddInternetObject(std::move(connection), session, InternetKind::Session);
+    return Guarded([&]() -> HINTERNET {
+        if (IsEmpty(serverName) || service != INTERNET_SERVICE_HTTP || flags != 0 ||
+            !IsEmpty(userName) || !IsEmpty(password)) {  // no credentials are ever sent
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        auto connection = std::make_shared<InternetObject>();
+        connection->kind = InternetKind::Connection;
+        connection->host = Utf8(serverName);
+        connection->port = serverPort == INTERNET_INVALID_PORT_NUMBER ? INTERNET_DEFAULT_HTTP_PORT
+                                                                      : serverPort;
+        return nalpoicomm::AddInternetObject(std::move(connection), session, InternetKind::Session);
+    });
 }
 
 HINTERNET HttpOpenRequestW(HINTERNET connection, LPCWSTR verb, LPCWSTR objectName,
                            LPCWSTR version, LPCWSTR referrer, LPCWSTR* acceptTypes, DWORD flags,
                            DWORD_PTR /*context*/) {
-    const std::string method = IsEmpty(verb) ? std::string("GET") : Utf8(verb);
-    if ((method != "POST" && method != "GET") || version != nullptr || referrer != nullptr ||
-        acceptTypes != nullptr || flags != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    auto request = std::make_shared<InternetObject>();
-    request->kind = InternetKind::Request;
-    request->verb = method;
-    request->path = IsEmpty(objectName) ? std::string("/") : Utf8(objectName);
-    // Made before the handle is published, so a close from another thread
-    // only ever sees a complete transfer.
-    request->transfer = std::make_unique<nalpoicomm::HttpTransfer>();
-    return nalpoicomm::AddInternetObject(std::move(request), connection, InternetKind::Connection);
+    return Guarded([&]() -> HINTERNET {
+        const std::string method = IsEmpty(verb) ? std::string("GET") : Utf8(verb);
+        if ((method != "POST" && method != "GET") || version != nullptr || referrer != nullptr ||
+            acceptTypes != nullptr || flags != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        auto request = std::make_shared<InternetObject>();
+        request->kind = InternetKind::Request;
+        request->verb = method;
+        request->path = IsEmpty(objectName) ? std::string("/") : Utf8(objectName);
+        // Made before the handle is published, so a close from another thread
+        // only ever sees a complete transfer.
+        request->transfer = std::make_unique<nalpoicomm::HttpTransfer>();
+        return nalpoicomm::AddInternetObject(std::move(request), connection, InternetKind::Connection);
+    });
 }
 
 BOOL HttpSendRequestExW(HINTERNET handle, INTERNET_BUFFERSW* buffersIn,
                         INTERNET_BUFFERSW* buffersOut, DWORD flags, DWORD_PTR /*context*/) {
-    std::shared_ptr<InternetObject> request = FindInternetObject(handle, InternetKind::Request);
-    if (!request) return FALSE;
-    std::lock_guard<std::mutex> call(request->callMutex);
-    if (buffersOut != nullptr || flags != 0) return Fail(ERROR_INVALID_PARAMETER);
-    if (buffersIn != nullptr &&
-        (buffersIn->dwStructSize != sizeof(INTERNET_BUFFERSW) || buffersIn->Next != nullptr ||
-         buffersIn->lpcszHeader != nullptr || buffersIn->lpvBuffer != nullptr)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    if (request->state != RequestState::Opened) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-    request->announcedLength = buffersIn != nullptr ? buffersIn->dwBufferTotal : 0;
-    request->body.clear();
-    request->state = RequestState::Sending;
-    return TRUE;
+    return Guarded([&]() -> BOOL {
+        std::shared_ptr<InternetObject> request = FindInternetObject(handle, InternetKind::Request);
+        if (!request) return FALSE;
+        std::lock_guard<std::mutex> call(request->callMutex);
+        if (buffersOut != nullptr || flags != 0) return Fail(ERROR_INVALID_PARAMETER);
+        if (buffersIn != nullptr &&
+            (buffersIn->dwStructSize != sizeof(INTERNET_BUFFERSW) || buffersIn->Next != nullptr ||
+             buffersIn->lpcszHeader != nullptr || buffersIn->lpvBuffer != nullptr)) {
+            return Fail(ERROR_INVALID_PARAMETER);
+        }
+        if (request->state != RequestState::Opened) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        request->announcedLength = buffersIn != nullptr ? buffersIn->dwBufferTotal : 0;
+        request->body.clear();
+        request->state = RequestState::Sending;
+        return TRUE;
+    });
 }
 
 BOOL InternetWriteFile(HINTERNET handle, LPCVOID buffer, DWORD numberOfBytesToWrite,
                        LPDWORD numberOfBytesWritten) {
-    std::shared_ptr<InternetObject> request = FindInternetObject(handle, InternetKind::Request);
-    if (!request) return FALSE;
-    std::lock_guard<std::mutex> call(request->callMutex);
-    if (numberOfBytesWritten == nullptr || (buffer == nullptr && numberOfBytesToWrite != 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    *numberOfBytesWritten = 0;
-    if (request->state != RequestState::Sending) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-    // The announced Content-Length is what goes on the wire: more is refused.
-    if (numberOfBytesToWrite > request->announcedLength - request->body.size()) {
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    }
-    request->body.append(static_cast<const char*>(buffer), numberOfBytesToWrite);
-    *numberOfBytesWritten = numberOfBytesToWrite;
-    return TRUE;
+    return Guarded([&]() -> BOOL {
+        std::shared_ptr<InternetObject> request = FindInternetObject(handle, InternetKind::Request);
+        if (!request) return FALSE;
+        std::lock_guard<std::mutex> call(request->callMutex);
+        if (numberOfBytesWritten == nullptr || (buffer == nullptr && numberOfBytesToWrite != 0)) {
+            return Fail(ERROR_INVALID_PARAMETER);
+        }
+        *numberOfBytesWritten = 0;
+        if (request->state != RequestState::Sending) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        // The announced Content-Length is what goes on the wire: more is refused.
+        if (numberOfBytesToWrite > request->announcedLength - request->body.size()) {
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        }
+        request->body.append(static_cast<const char*>(buffer), numberOfBytesToWrite);
+        *numberOfBytesWritten = numberOfBytesToWrite;
+        return TRUE;
+    });
 }
 
 BOOL HttpEndRequestW(HINTERNET handle, INTERNET_BUFFERSW* buffersOut, DWORD flags,
                      DWORD_PTR /*context*/) {
-    std::shared_ptr<InternetObject> request = FindInternetObject(handle, InternetKind::Request);
-    if (!request) return FALSE;
-    std::lock_guard<std::mutex> call(request->callMutex);
-    if (buffersOut != nullptr || flags != 0) return Fail(ERROR_INVALID_PARAMETER);
-    if (request->state != RequestState::Sending ||
-        request->body.size() != request->announcedLength) {  // a short body would stall the peer
-        return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-    }
-    const DWORD error = request->transfer->Perform(RequestUrl(*request), request->verb,
-                                                   request->body, request->userAgent);
-    if (error != ERROR_SUCCESS) return Fail(error);
-    request->state = RequestState::Received;
-    return TRUE;
+    return Guarded([&]() -> BOOL {
+        std::shared_ptr<InternetObject> request = FindInternetObject(handle, InternetKind::Request);
+        if (!request) return FALSE;
+        std::lock_guard<std::mutex> call(request->callMutex);
+        if (buffersOut != nullptr || flags != 0) return Fail(ERROR_INVALID_PARAMETER);
+        if (request->state != RequestState::Sending ||
+            request->body.size() != request->announcedLength) {  // a short body would stall the peer
+            return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        }
+        const DWORD error = request->transfer->Perform(RequestUrl(*request), request->verb,
+                                                       request->body, request->userAgent);
+        if (error != ERROR_SUCCESS) return Fail(error);
+        request->state = RequestState::Received;
+        return TRUE;
+    });
 }
 
 BOOL HttpQueryInfoW(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
                     LPDWORD index) {
-    std::shared_ptr<InternetObject> request = FindInternetObject(handle, InternetKind::Request);
-    if (!request) return FALSE;
-    std::lock_guard<std::mutex> call(request->callMutex);
-    if (infoLevel != (HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER)) {
-        return Fail(ERROR_NOT_SUPPORTED);
-    }
-    if (buffer == nullptr || bufferLength == nullptr || (index != nullptr && *index != 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    if (request->state != RequestState::Received) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-    if (*bufferLength != sizeof(DWORD)) return Fail(ERROR_HTTP_INVALID_HEADER);
-    for (const std::string& line : request->transfer->Headers()) {
-        static constexpr char kName[] = "Content-Length:";
-        if (strncasecmp(line.c_str(), kName, sizeof kName - 1) != 0) continue;
-        DWORD length = 0;
-        if (!ParseContentLength(line.c_str() + sizeof kName - 1, length)) {
-            return Fail(ERROR_HTTP_INVALID_HEADER);
+    return Guarded([&]() -> BOOL {
+        std::shared_ptr<InternetObject> request = FindInternetObject(handle, InternetKind::Request);
+        if (!request) return FALSE;
+        std::lock_guard<std::mutex> call(request->callMutex);
+        if (infoLevel != (HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER)) {
+            return Fail(ERROR_NOT_SUPPORTED);
         }
-        std::memcpy(buffer, &length, sizeof length);
-        return TRUE;
-    }
-    return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
+        if (buffer == nullptr || bufferLength == nullptr || (index != nullptr && *index != 0)) {
+            return Fail(ERROR_INVALID_PARAMETER);
+        }
+        if (request->state != RequestState::Received) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        if (*bufferLength != sizeof(DWORD)) return Fail(ERROR_HTTP_INVALID_HEADER);
+        for (const std::string& line : request->transfer->Headers()) {
+            static constexpr char kName[] = "Content-Length:";
+            if (strncasecmp(line.c_str(), kName, sizeof kName - 1) != 0) continue;
+            DWORD length = 0;
+            if (!ParseContentLength(line.c_str() + sizeof kName - 1, length)) {
+                return Fail(ERROR_HTTP_INVALID_HEADER);
+            }
+            std::memcpy(buffer, &length, sizeof length);
+            return TRUE;
+        }
+        return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
+    });
 }
 
 BOOL InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD numberOfBytesToRead,
                       LPDWORD numberOfBytesRead) {
-    if (numberOfBytesRead != nullptr) *numberOfBytesRead = 0;
-    std::shared_ptr<InternetObject> request = FindInternetObject(handle, InternetKind::Request);
-    if (!request) return FALSE;
-    std::lock_guard<std::mutex> call(request->callMutex);
-    if (numberOfBytesRead == nullptr || (buffer == nullptr && numberOfBytesToRead != 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    if (request->state != RequestState::Received) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-    std::size_t delivered = 0;
-    const DWORD error = request->transfer->Read(buffer, numberOfBytesToRead, delivered);
-    if (error != ERROR_SUCCESS) return Fail(error);
-    *numberOfBytesRead = static_cast<DWORD>(delivered);
-    return TRUE;
+    return Guarded([&]() -> BOOL {
+        if (numberOfBytesRead != nullptr) *numberOfBytesRead = 0;
+        std::shared_ptr<InternetObject> request = FindInternetObject(handle, InternetKind::Request);
+        if (!request) return FALSE;
+        std::lock_guard<std::mutex> call(request->callMutex);
+        if (numberOfBytesRead == nullptr || (buffer == nullptr && numberOfBytesToRead != 0)) {
+            return Fail(ERROR_INVALID_PARAMETER);
+        }
+        if (request->state != RequestState::Received) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        std::size_t delivered = 0;
+        const DWORD error = request->transfer->Read(buffer, numberOfBytesToRead, delivered);
+        if (error != ERROR_SUCCESS) return Fail(error);
+        *numberOfBytesRead = static_cast<DWORD>(delivered);
+        return TRUE;
+    });
 }
 
 BOOL InternetCloseHandle(HINTERNET handle) {

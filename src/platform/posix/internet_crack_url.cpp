@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "platform/win32_api.h"
@@ -14,10 +15,13 @@ namespace {
 struct CurlUrl {
     CURLU* handle = curl_url();
     ~CurlUrl() { curl_url_cleanup(handle); }
-    // The part's text, empty when the URL has none.
+    // The part's text, empty when the URL has none. Running out of memory is
+    // not "none": an empty path or port would send the request elsewhere.
     std::string Get(CURLUPart part) const {
         char* text = nullptr;
-        if (curl_url_get(handle, part, &text, 0) != CURLUE_OK || text == nullptr) return {};
+        const CURLUcode rc = curl_url_get(handle, part, &text, 0);
+        if (rc == CURLUE_OUT_OF_MEMORY) throw std::bad_alloc();
+        if (rc != CURLUE_OK || text == nullptr) return {};
         std::string value(text);
         curl_free(text);
         return value;
@@ -61,9 +65,7 @@ INTERNET_SCHEME SchemeOf(const std::string& scheme) {
     return INTERNET_SCHEME_UNKNOWN;
 }
 
-}  // namespace
-
-BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTSW* components) {
+BOOL CrackUrl(LPCWSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTSW* components) {
     if (url == nullptr || url[0] == 0 || components == nullptr ||
         components->dwStructSize != sizeof(URL_COMPONENTSW) || flags != 0) {
         return Fail(ERROR_INVALID_PARAMETER);
@@ -138,4 +140,15 @@ BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTS
     components->nScheme = SchemeOf(scheme);
     components->nPort = port;
     return TRUE;
+}
+
+}  // namespace
+
+BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, URL_COMPONENTSW* components) {
+    // Failures are reported by the result, as the C API does, never by an exception.
+    try {
+        return CrackUrl(url, urlLength, flags, components);
+    } catch (...) {
+        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
 }

@@ -1,7 +1,5 @@
 #include "platform/posix/internet_handles.h"
 
-#include <vector>
-
 #include "platform/posix/handle_table.h"
 
 namespace nalpoicomm {
@@ -54,34 +52,37 @@ std::shared_ptr<InternetObject> FindInternetObject(HINTERNET handle, InternetKin
     return object;
 }
 
-bool CloseInternetObject(HINTERNET handle) {
-    std::vector<std::shared_ptr<InternetObject>> closed;
-    Table().Locked([&](HandleTable<InternetObject>& table) {
-        std::vector<std::uintptr_t> pending{reinterpret_cast<std::uintptr_t>(handle)};
-        while (!pending.empty()) {
-            const std::uintptr_t id = pending.back();
-            pending.pop_back();
-            std::shared_ptr<InternetObject> object = table.RemoveLocked(id);
-            if (!object) continue;
-            closed.push_back(std::move(object));
-            for (std::uintptr_t child :
-                 table.IdsWhereLocked([id](const InternetObject& o) { return o.parent == id; })) {
-                pending.push_back(child);
-            }
+bool CloseInternetObject(HINTERNET handle) noexcept {
+    const auto id = reinterpret_cast<std::uintptr_t>(handle);
+    return Table().Locked([id](HandleTable<InternetObject>& table) {
+        const std::shared_ptr<InternetObject> target = table.FindLocked(id);
+        if (!target) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return false;
         }
+        // Mark the handle and its subtree (at most three levels), following
+        // each object's parents while they are all still in the table.
+        table.ForEachLocked([&](InternetObject& object) {
+            bool below = &object == target.get();
+            for (std::uintptr_t parent = object.parent; !below && parent != 0;) {
+                if (parent == id) {
+                    below = true;
+                    break;
+                }
+                const std::shared_ptr<InternetObject> up = table.FindLocked(parent);
+                parent = up ? up->parent : 0;
+            }
+            if (!below) return;
+            object.closing = true;
+            // A call blocked in this transfer holds its own reference and
+            // returns as soon as it sees the abort.
+            if (object.transfer) object.transfer->Abort();
+        });
+        // Objects no running call holds are freed here; otherwise the call
+        // that holds the last reference frees them when it returns.
+        table.RemoveWhereLocked([](const InternetObject& object) { return object.closing; });
+        return true;
     });
-    if (closed.empty()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-    }
-    // Outside the table lock: a call blocked in a transfer holds its own
-    // reference and returns as soon as it sees the abort.
-    for (const auto& object : closed) {
-        if (object->transfer) object->transfer->Abort();
-    }
-    // The objects are freed here unless a running call still holds them; the
-    // caller that holds the last reference frees them when it returns.
-    return true;
 }
 
 std::size_t OpenInternetHandleCount() {

@@ -22,6 +22,7 @@ enum class RequestState { Opened, Sending, Received };
 struct InternetObject {
     InternetKind kind;
     std::uintptr_t parent = 0;  // 0 for a session
+    bool closing = false;       // under the table's lock: being closed with an ancestor
     std::string userAgent;      // UTF-8, inherited down the tree
     std::string host;           // connection and request
     INTERNET_PORT port = 0;
@@ -45,7 +46,9 @@ HINTERNET AddInternetObject(std::shared_ptr<InternetObject> object, HINTERNET pa
 std::shared_ptr<InternetObject> FindInternetObject(HINTERNET handle, InternetKind kind);
 
 // Invalidates `handle` and every handle below it, aborting their transfers.
-bool CloseInternetObject(HINTERNET handle);
+// Allocates nothing and never throws, so a close cannot fail for want of
+// memory (the exchange relies on it to end a worker that ran out of time).
+bool CloseInternetObject(HINTERNET handle) noexcept;
 
 // Open handles, for tests that check nothing is left behind.
 std::size_t OpenInternetHandleCount();

@@ -59,21 +59,35 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    auto object = std::make_shared<ThreadObject>();
-    auto* start = new ThreadStart{startAddress, parameter, object};
-
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    if (stackSize != 0) pthread_attr_setstacksize(&attr, stackSize);
-    const int rc = pthread_create(&object->thread, &attr, nalpoicomm::RunThread, start);
-    pthread_attr_destroy(&attr);
-    if (rc != 0) {
-        delete start;
+    // Everything that can fail is done before the thread starts: once it
+    // runs, its handle must reach the caller, who waits for it.
+    std::shared_ptr<ThreadObject> object;
+    std::unique_ptr<ThreadStart> start;
+    HANDLE handle = nullptr;
+    try {
+        object = std::make_shared<ThreadObject>();
+        start.reset(new ThreadStart{startAddress, parameter, object});
+        handle = Threads().Add(object);
+    } catch (...) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
+
+    pthread_attr_t attr;
+    int rc = pthread_attr_init(&attr);
+    if (rc == 0) {
+        if (stackSize != 0) pthread_attr_setstacksize(&attr, stackSize);
+        rc = pthread_create(&object->thread, &attr, nalpoicomm::RunThread, start.get());
+        pthread_attr_destroy(&attr);
+    }
+    if (rc != 0) {
+        Threads().Remove(handle);  // never seen by anyone
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    start.release();  // the thread owns it now
     if (threadId != nullptr) *threadId = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(object.get()));
-    return Threads().Add(std::move(object));
+    return handle;
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {

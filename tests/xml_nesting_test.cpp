@@ -14,7 +14,7 @@
 #include "NalPoiComm.h"
 #include "interface/exchange_state.h"
 #include "reply/batch_reply_parser.h"
-#include "reply/reply_nesting.h"
+#include "encoding/xml_nesting.h"
 #include "reply/update_reply_parser.h"
 #include "support/install_tree.h"
 
@@ -72,7 +72,7 @@ void RunOnSmallStack(const std::function<void()>& work) {
 
 // Pieces that, repeated, nest one level each in TinyXML while hiding the
 // nesting from a reader that does not follow TinyXML's own reading.
-TEST(ReplyNesting, HiddenNestingIsFound) {
+TEST(XmlNesting, HiddenNestingIsFound) {
     const struct {
         const char* what;
         std::string prefix, piece;
@@ -98,11 +98,11 @@ TEST(ReplyNesting, HiddenNestingIsFound) {
         const std::string text = c.prefix + Repeat(c.piece, 150);
         // The case must really nest in TinyXML, or it proves nothing.
         EXPECT_EQ(TinyXmlNesting(text), 150u) << c.what;
-        EXPECT_EQ(MeasureReplyNesting(text.c_str()), kMaxReplyNesting + 1) << c.what;
+        EXPECT_EQ(MeasureXmlNesting(text.c_str()), kMaxXmlNesting + 1) << c.what;
     }
 }
 
-TEST(ReplyNesting, FlatAndBoundaryNestingIsMeasuredExactly) {
+TEST(XmlNesting, FlatAndBoundaryNestingIsMeasuredExactly) {
     const struct {
         std::string text;
         std::size_t depth;
@@ -113,11 +113,11 @@ TEST(ReplyNesting, FlatAndBoundaryNestingIsMeasuredExactly) {
         {"<r>" + Repeat("<a x='1'/><b>t</b><!--<c>--><![CDATA[<d>]]>", 500) + "</r>", 2},
         {"<r>" + Repeat("<Item><Pri><S><Name>n</Name></S></Pri></Item>", 200) + "</r>", 5},
         {Repeat("<a>", 100) + Repeat("</a>", 100), 100},
-        {Repeat("<a>", 101) + Repeat("</a>", 101), kMaxReplyNesting + 1},
-        {"<a></a>" + Repeat("<b>", 101), kMaxReplyNesting + 1},  // a second root counts too
+        {Repeat("<a>", 101) + Repeat("</a>", 101), kMaxXmlNesting + 1},
+        {"<a></a>" + Repeat("<b>", 101), kMaxXmlNesting + 1},  // a second root counts too
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(MeasureReplyNesting(c.text.c_str()), c.depth) << c.text.substr(0, 60);
+        EXPECT_EQ(MeasureXmlNesting(c.text.c_str()), c.depth) << c.text.substr(0, 60);
         EXPECT_EQ(TinyXmlNesting(c.text), std::min<std::size_t>(c.depth, 101))
             << c.text.substr(0, 60);
     }
@@ -127,7 +127,7 @@ TEST(ReplyNesting, FlatAndBoundaryNestingIsMeasuredExactly) {
 // measure is never below TinyXML's nesting, equal to it where no declaration
 // settles the encoding, and almost always equal where one does (both of its
 // outcomes are followed).
-TEST(ReplyNesting, NeverBelowTinyXmlOnRandomText) {
+TEST(XmlNesting, NeverBelowTinyXmlOnRandomText) {
     const char* const tokens[] = {
         "<a", "<b", "<_", "<\xC3", ">", "/>", "</a>", "</b>", "</a", "</", " ", "\n", "\"", "'",
         "=", "x", "x=", " y=\"v\"", "<!--", "-->", "<![CDATA[", "]]>", "<?xml", "?>",
@@ -142,7 +142,7 @@ TEST(ReplyNesting, NeverBelowTinyXmlOnRandomText) {
     for (int i = 0; i < kTexts; ++i) {
         std::string text;
         for (int n = length(random); n > 0; --n) text += tokens[pick(random)];
-        const std::size_t measured = MeasureReplyNesting(text.c_str());
+        const std::size_t measured = MeasureXmlNesting(text.c_str());
         const std::size_t built = TinyXmlNesting(text);
         ASSERT_GE(measured, built) << "text: " << text;
         if (text.find("<?xml") == std::string::npos) {
@@ -156,7 +156,7 @@ TEST(ReplyNesting, NeverBelowTinyXmlOnRandomText) {
 
 // 10,000 levels would overflow a 256 KiB stack inside TinyXML; both parsers
 // refuse such a reply as one without an element and leave an empty cache.
-TEST(ReplyNesting, DeepRepliesAreRefusedOnASmallStack) {
+TEST(XmlNesting, DeepRepliesAreRefusedOnASmallStack) {
     const std::string replies[] = {
         Repeat("<a>", 10000),
         "<R><Tel>1</Tel>" + Repeat("<a x=\"/>\">", 10000),
@@ -190,7 +190,7 @@ TEST(ReplyNesting, DeepRepliesAreRefusedOnASmallStack) {
 }
 
 // A reply at the limit is still read, on the same small stack.
-TEST(ReplyNesting, ReplyAtTheLimitIsRead) {
+TEST(XmlNesting, ReplyAtTheLimitIsRead) {
     const std::string reply = "<R><Tel>5</Tel>" + Repeat("<a>", 99) + Repeat("</a>", 99) + "</R>";
     __POICONTENT__ content;
     int result = 0;

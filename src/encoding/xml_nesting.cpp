@@ -1,4 +1,4 @@
-#include "reply/reply_nesting.h"
+#include "encoding/xml_nesting.h"
 
 #include <tinyxml.h>
 
@@ -295,8 +295,8 @@ private:
         for (;;) {
             // `p` is at the '<' of an element start: TinyXML has made the
             // element and nests it one level deeper, whatever follows.
-            if (depth_ == kMaxReplyNesting) {
-                deepest_ = kMaxReplyNesting + 1;
+            if (depth_ == kMaxXmlNesting) {
+                deepest_ = kMaxXmlNesting + 1;
                 return nullptr;
             }
             OpenElement& element = open_[depth_++];
@@ -332,7 +332,7 @@ private:
                 // happens once: afterwards the stepping is settled).
                 stepping_ = Stepping::kUtf8;
                 ReadTopLevel(p);
-                if (deepest_ > kMaxReplyNesting) return;
+                if (deepest_ > kMaxXmlNesting) return;
                 stepping_ = Stepping::kBytes;
                 depth_ = 0;
                 ReadTopLevel(p);
@@ -344,12 +344,12 @@ private:
     Stepping stepping_ = Stepping::kUndecided;
     std::size_t depth_ = 0;
     std::size_t deepest_ = 0;
-    OpenElement open_[kMaxReplyNesting] = {};
+    OpenElement open_[kMaxXmlNesting] = {};
 };
 
 }  // namespace
 
-std::size_t MeasureReplyNesting(const char* text) {
+std::size_t MeasureXmlNesting(const char* text) {
     NestingScanner scanner;
     return scanner.Measure(text);
 }
