@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,12 +26,16 @@ constexpr std::size_t kMaxServiceConfigBytes = 64 * 1024;
 constexpr std::size_t kParsePadding = 4;
 
 // The whole file, or false when it cannot be read or is too large.
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
 bool ReadConfigText(const char* path, std::string& text) {
-    std::FILE* file = std::fopen(path, "rb");
+    // Closed on every way out, a failed allocation below included.
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
     if (file == nullptr) return false;
     text.assign(kMaxServiceConfigBytes + 1, '\0');
-    const std::size_t read = std::fread(&text[0], 1, text.size(), file);
-    std::fclose(file);
+    const std::size_t read = std::fread(&text[0], 1, text.size(), file.get());
     if (read > kMaxServiceConfigBytes) return false;
     text.resize(read);
     return true;
