@@ -298,3 +298,17 @@ TEST_F(ExchangeWorkerTest, ClosingTheSessionAbortsABlockedWorker) {
         EXPECT_TRUE(server.WaitUntilIdle(2000)) << "the connection was dropped";
     }
 }
+
+// The worker runs on the platform's default thread stack, which is small: its
+// deepest path, a service file nested as deep as it may be, must still fit.
+TEST_F(ExchangeWorkerTest, DeepestServiceFileFitsTheWorkersStack) {
+    TestHttpServer server;
+    server.SetScript({ReplyStep::Send(HttpResponse(200, Encode(kReply)))});
+    std::string nested;
+    for (int level = 2; level < 100; ++level) nested += "<a>";
+    for (int level = 2; level < 100; ++level) nested += "</a>";
+    WriteFile(ServiceConfigPath(), "<r><u>" + server.Url() + "</u>" + nested + "</r>");
+    const WorkerRun run = RunWorkerOnce();
+    EXPECT_EQ(run.outcome, 1);
+    EXPECT_EQ(run.replyText, kReply);
+}

@@ -14,6 +14,13 @@
 namespace nalpoicomm {
 namespace {
 
+// The stack of a thread made without a size. glibc's default (8 MiB here)
+// is handed back to the kernel when each thread ends, a part of a short
+// thread's cost that grows with the stack; Windows' own default is 1 MiB.
+// The exchange worker needs far less: its deepest path, parsing the service
+// file (nesting held to 100 levels) and driving libcurl, stays well inside.
+constexpr SIZE_T kDefaultStackSize = 256 * 1024;
+
 struct ThreadObject {
     std::mutex mutex;
     std::condition_variable ended;
@@ -76,7 +83,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
     pthread_attr_t attr;
     int rc = pthread_attr_init(&attr);
     if (rc == 0) {
-        if (stackSize != 0) pthread_attr_setstacksize(&attr, stackSize);
+        pthread_attr_setstacksize(&attr, stackSize != 0 ? stackSize : nalpoicomm::kDefaultStackSize);
         rc = pthread_create(&object->thread, &attr, nalpoicomm::RunThread, start.get());
         pthread_attr_destroy(&attr);
     }
