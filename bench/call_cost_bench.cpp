@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "NalPoiComm.h"
+#include "bare_curl_post.h"
 #include "encoding/request_documents.h"
 #include "support/install_tree.h"
 #include "support/replies.h"
@@ -57,33 +58,12 @@ double CpuSeconds() {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-std::size_t Discard(char*, std::size_t size, std::size_t count, void*) { return size * count; }
-
 bool LibraryCall() {
     __POIINFO__ query = Query();
     __POICONTENT__ content{};
     const int result = SendUpdateRequest(query, content);
     std::free(content.Con);
     return result == 1;
-}
-
-// A new easy handle per call, with the headers the library does not send taken out.
-bool CurlCall(const std::string& url, const std::string& body) {
-    CURL* easy = curl_easy_init();
-    curl_slist* headers = curl_slist_append(nullptr, "Content-Type:");
-    headers = curl_slist_append(headers, "Accept:");
-    headers = curl_slist_append(headers, "Expect:");
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "RuzOruz");
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Discard);
-    const CURLcode rc = curl_easy_perform(easy);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(easy);
-    return rc == CURLE_OK;
 }
 
 struct Figures {
@@ -101,7 +81,7 @@ int Measure(const std::string& url, int calls, int rounds) {
     const std::unique_ptr<char[]> body(nalpoicomm::BuildUpdateRequest(Query()));
     const std::string requestBody = body.get();
     for (int i = 0; i < 20; ++i) {  // warm-up
-        if (!LibraryCall() || !CurlCall(url, requestBody)) {
+        if (!LibraryCall() || !bench::BareCurlPost(url, requestBody, nullptr)) {
             std::fprintf(stderr, "a warm-up exchange failed\n");
             return 1;
         }
@@ -117,7 +97,7 @@ int Measure(const std::string& url, int calls, int rounds) {
             libraryWall += std::chrono::duration<double>(Clock::now() - start).count();
             start = Clock::now();
             cpu = CpuSeconds();
-            const bool curlOk = CurlCall(url, requestBody);
+            const bool curlOk = bench::BareCurlPost(url, requestBody, nullptr);
             curlCpu += CpuSeconds() - cpu;
             curlWall += std::chrono::duration<double>(Clock::now() - start).count();
             if (!libraryOk || !curlOk) {

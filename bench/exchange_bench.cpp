@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "bare_curl_post.h"
 #include "interface/exchange_state.h"
 #include "support/install_tree.h"
 #include "support/replies.h"
@@ -33,11 +34,6 @@ TestHttpServer& Server() {
     return server;
 }
 
-size_t Collect(char* data, size_t size, size_t count, void* out) {
-    static_cast<std::string*>(out)->append(data, size * count);
-    return size * count;
-}
-
 void BM_WorkerExchange(benchmark::State& state) {
     Server().SetScript(AnswerWith(kReply));
     WriteServiceConfig(Server().Url());
@@ -52,23 +48,8 @@ void BM_PlainCurlEasy(benchmark::State& state) {
     Server().SetScript(AnswerWith(kReply));
     const std::string url = Server().Url();
     for (auto _ : state) {
-        CURL* easy = curl_easy_init();
-        curl_slist* headers = curl_slist_append(nullptr, "Content-Type:");
-        headers = curl_slist_append(headers, "Accept:");
-        headers = curl_slist_append(headers, "Expect:");
         std::string body;
-        curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, "RuzOruz");
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, kRequest.data());
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(kRequest.size()));
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Collect);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
-        const CURLcode rc = curl_easy_perform(easy);
-        curl_slist_free_all(headers);
-        curl_easy_cleanup(easy);
-        if (rc != CURLE_OK) state.SkipWithError("curl failed");
+        if (!bench::BareCurlPost(url, kRequest, &body)) state.SkipWithError("curl failed");
         benchmark::DoNotOptimize(FromBase64(body));
     }
 }

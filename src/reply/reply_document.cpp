@@ -2,11 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "encoding/xml_nesting.h"
-#include "platform/file_length.h"
+#include "platform/c_file.h"
 
 namespace nalpoicomm {
 namespace {
@@ -18,10 +17,6 @@ namespace {
 // reply's block.
 constexpr std::size_t kParsePadding = 4;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // Writes the bytes SaveFile() writes, on a stream of our own so that it is
 // closed on every way out (TinyXML's printer allocates, and may throw). An
 // existing file is overwritten in place and then cut at the length written:
@@ -30,7 +25,7 @@ struct FileCloser {
 // modes are text modes, so Windows writes CR LF line ends either way.
 void SaveToCacheFile(const TiXmlDocument& document, const char* path) {
     if (path[0] == 0) return;  // no path: the save fails, as SaveFile() would
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "r+"));
+    UniqueFile file(std::fopen(path, "r+"));
     if (file == nullptr) file.reset(std::fopen(path, "w"));
     if (file == nullptr) return;
     document.SaveFile(file.get());

@@ -1,16 +1,19 @@
 #include "reply/update_reply_parser.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "reply/element_text.h"
 #include "reply/pri_slots.h"
 
 namespace nalpoicomm {
-namespace {
 
-int ReadUpdateReply(const TiXmlElement& root, __POICONTENT__& content) {
-    for (const TiXmlElement* child = root.FirstChildElement(); child != nullptr;
+int ParseUpdateReply(const char* replyText, __POICONTENT__& content) {
+    std::memset(&content, 0, sizeof content);
+    const ReplyDocument document(replyText);
+    const TiXmlElement* root = document.Root();
+    if (root == nullptr) return kReplyHasNoElement;
+
+    for (const TiXmlElement* child = root->FirstChildElement(); child != nullptr;
          child = child->NextSiblingElement()) {
         const ElementName name(*child);
         const char* text = child->GetText();
@@ -31,24 +34,6 @@ int ReadUpdateReply(const TiXmlElement& root, __POICONTENT__& content) {
         }
     }
     return kUpdateReplyRead;
-}
-
-}  // namespace
-
-int ParseUpdateReply(const char* replyText, __POICONTENT__& content) {
-    std::memset(&content, 0, sizeof content);
-    const ReplyDocument document(replyText);
-    const TiXmlElement* root = document.Root();
-    if (root == nullptr) return kReplyHasNoElement;
-
-    try {
-        return ReadUpdateReply(*root, content);
-    } catch (...) {
-        // The caller puts its record back; the block made here is ours to free.
-        std::free(content.Con);
-        content.Con = nullptr;
-        throw;
-    }
 }
 
 }  // namespace nalpoicomm

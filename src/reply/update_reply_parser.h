@@ -17,14 +17,15 @@ constexpr int kUpdateStatusTwo = 620;    // a Status "2" ended the parse
 // reads the root's element children in document order: "Time", "Tel" and
 // "Addr" text into the fields of that name, cut to the field; "Con" text into
 // a malloc'd block in `Con` (a later one frees the earlier block first);
-// "Pri" into the three slots; "Status"
-// "0" or "2" stops the parse with 219 or 620, keeping what came before it,
-// any other status text (or none) lets it go on. Other names are passed
+// "Pri" into the three slots; "Status" "0" or "2" stops the parse with 219
+// or 620, keeping what came before it, any other status text (or none) lets
+// it go on. Other names are passed
 // over. Returns 1, 219, 620, or -1 when the document holds no element (the
 // record then stays zero). A `Con` handed back belongs to the caller, on every
 // result. `replyText` is only read. A failed allocation escapes as
-// std::bad_alloc, for the exchange sequence to turn into -2; no block of this
-// call is then left in `content` (the caller restores the rest).
+// std::bad_alloc, for the exchange sequence to turn into -2; `Con` is then
+// null (a block that cannot be made is the only failure after the parse),
+// and the caller puts its record back.
 int ParseUpdateReply(const char* replyText, __POICONTENT__& content);
 
 }  // namespace nalpoicomm

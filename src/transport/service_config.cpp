@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "encoding/xml_nesting.h"
+#include "platform/c_file.h"
 #include "transport/install_paths.h"
 #include "transport/text_conversion.h"
 
@@ -26,13 +26,9 @@ constexpr std::size_t kMaxServiceConfigBytes = 64 * 1024;
 constexpr std::size_t kParsePadding = 4;
 
 // The whole file, or false when it cannot be read or is too large.
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 bool ReadConfigText(const char* path, std::string& text) {
     // Closed on every way out, a failed allocation below included.
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    const UniqueFile file(std::fopen(path, "rb"));
     if (file == nullptr) return false;
     text.assign(kMaxServiceConfigBytes + 1, '\0');
     const std::size_t read = std::fread(&text[0], 1, text.size(), file.get());

@@ -5,10 +5,10 @@
 #define NALPOICOMM_PLATFORM_POSIX_HANDLE_TABLE_H
 
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
-#include <iterator>
 #include <utility>
 
 namespace nalpoicomm {

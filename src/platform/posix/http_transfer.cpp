@@ -64,6 +64,20 @@ const char* FindHeader(const std::vector<std::string>& lines, const char* name) 
 
 }  // namespace
 
+// libcurl is C: an exception must not unwind through it. A callback that
+// runs out of memory takes nothing, which ends the transfer, and says why.
+template <std::size_t (HttpTransfer::*Take)(const char*, std::size_t)>
+std::size_t HttpTransfer::Callback(char* data, std::size_t size, std::size_t count,
+                                   void* raw) noexcept {
+    auto* self = static_cast<HttpTransfer*>(raw);
+    try {
+        return (self->*Take)(data, size * count);
+    } catch (...) {
+        self->outOfMemory_ = true;
+        return 0;
+    }
+}
+
 HttpTransfer::HttpTransfer() {
     InitCurlOnce();
     multi_ = curl_multi_init();
@@ -127,9 +141,10 @@ DWORD HttpTransfer::Start(const std::string& url, bool post) {
     } else {
         curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
     }
-    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &HttpTransfer::OnHeader);
+    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION,
+                     &HttpTransfer::Callback<&HttpTransfer::TakeHeader>);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &HttpTransfer::OnBody);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &HttpTransfer::Callback<&HttpTransfer::TakeBody>);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
     if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
     return ERROR_SUCCESS;
@@ -227,30 +242,6 @@ DWORD HttpTransfer::Read(void* destination, std::size_t capacity, std::size_t& d
     if (outOfMemory_) return ERROR_NOT_ENOUGH_MEMORY;
     if (result_ == CURLE_OK || result_ == CURLE_PARTIAL_FILE) return ERROR_SUCCESS;
     return ErrorFromCurl(result_);
-}
-
-// libcurl is C: an exception must not unwind through it. A callback that
-// runs out of memory takes nothing, which ends the transfer, and says why.
-std::size_t HttpTransfer::OnHeader(char* data, std::size_t size, std::size_t count,
-                                   void* raw) noexcept {
-    auto* self = static_cast<HttpTransfer*>(raw);
-    try {
-        return self->TakeHeader(data, size * count);
-    } catch (...) {
-        self->outOfMemory_ = true;
-        return 0;
-    }
-}
-
-std::size_t HttpTransfer::OnBody(char* data, std::size_t size, std::size_t count,
-                                 void* raw) noexcept {
-    auto* self = static_cast<HttpTransfer*>(raw);
-    try {
-        return self->TakeBody(data, size * count);
-    } catch (...) {
-        self->outOfMemory_ = true;
-        return 0;
-    }
 }
 
 std::size_t HttpTransfer::TakeHeader(const char* data, std::size_t length) {

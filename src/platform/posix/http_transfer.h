@@ -56,10 +56,10 @@ private:
     std::size_t Buffered() const { return buffer_.size() - readPos_; }
     bool FollowRedirect(std::string& url, bool& post);
 
-    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count,
+    // libcurl's header and write callback, calling `Take` on the transfer.
+    template <std::size_t (HttpTransfer::*Take)(const char*, std::size_t)>
+    static std::size_t Callback(char* data, std::size_t size, std::size_t count,
                                 void* self) noexcept;
-    static std::size_t OnBody(char* data, std::size_t size, std::size_t count,
-                              void* self) noexcept;
     std::size_t TakeHeader(const char* data, std::size_t length);
     std::size_t TakeBody(const char* data, std::size_t length);
 

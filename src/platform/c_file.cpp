@@ -1,4 +1,4 @@
-#include "platform/file_length.h"
+#include "platform/c_file.h"
 
 #ifdef _WIN32
 #include <io.h>

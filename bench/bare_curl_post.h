@@ -1,0 +1,40 @@
+// The yardstick of the benchmarks: the same POST made with plain libcurl, a
+// new easy handle per call, without the headers the library does not send.
+#ifndef NALPOICOMM_BENCH_BARE_CURL_POST_H
+#define NALPOICOMM_BENCH_BARE_CURL_POST_H
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <string>
+
+namespace bench {
+
+inline std::size_t CollectReply(char* data, std::size_t size, std::size_t count, void* out) {
+    if (out != nullptr) static_cast<std::string*>(out)->append(data, size * count);
+    return size * count;
+}
+
+// POSTs `body` to `url` as "RuzOruz"; the reply body goes to `reply` unless it is null.
+inline bool BareCurlPost(const std::string& url, const std::string& body, std::string* reply) {
+    CURL* easy = curl_easy_init();
+    curl_slist* headers = curl_slist_append(nullptr, "Content-Type:");
+    headers = curl_slist_append(headers, "Accept:");
+    headers = curl_slist_append(headers, "Expect:");
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "RuzOruz");
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CollectReply);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, reply);
+    const CURLcode rc = curl_easy_perform(easy);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(easy);
+    return rc == CURLE_OK;
+}
+
+}  // namespace bench
+
+#endif
