@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/posix/internet_handles.h"
+#include "platform/posix/thread_stacks.h"
 #include "platform/win32_api.h"
 #include "support/test_http_server.h"
 
@@ -204,4 +205,60 @@ TEST(PlatformThreads, WaitEndsAtTheLimitOrAtTheThreadsEnd) {
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
+}
+
+namespace {
+
+std::atomic<bool> gRelease{false};
+std::atomic<int> gEnded{0};
+
+DWORD WINAPI BlockUntilReleased(LPVOID) {
+    while (!gRelease) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ++gEnded;
+    return 0;
+}
+
+}  // namespace
+
+// A second waiter, with or without a limit, must see the end that the first
+// waiter's join takes in.
+TEST(PlatformThreads, EveryWaiterSeesTheEnd) {
+    gRelease = false;
+    HANDLE thread = CreateThread(nullptr, 0, BlockUntilReleased, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    DWORD first = WAIT_FAILED;
+    std::thread waiter([&] { first = WaitForSingleObject(thread, INFINITE); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(WaitForSingleObject(thread, 30), WAIT_TIMEOUT);
+    gRelease = true;
+    EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+    waiter.join();
+    EXPECT_EQ(first, WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(thread));
+}
+
+// A thread whose handle is closed while it runs goes on; once it has ended,
+// its stack must come back, not stay mapped for the life of the process.
+TEST(PlatformThreads, ThreadsClosedWhileRunningAreReaped) {
+    constexpr int kThreads = 20;
+    gRelease = true;
+    HANDLE warm = CreateThread(nullptr, 0, BlockUntilReleased, nullptr, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(warm, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(warm);
+
+    gRelease = false;
+    gEnded = 0;
+    for (int i = 0; i < kThreads; ++i) {
+        HANDLE running = CreateThread(nullptr, 0, BlockUntilReleased, nullptr, 0, nullptr);
+        ASSERT_NE(running, nullptr);
+        EXPECT_TRUE(CloseHandle(running));
+    }
+    gRelease = true;
+    while (gEnded < kThreads) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // past their last instructions
+    HANDLE next = CreateThread(nullptr, 0, BlockUntilReleased, nullptr, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(next, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(next);
+    EXPECT_EQ(nalpoicomm::MappedThreadStackCount(), 1u) << "only the spare stack stays mapped";
 }

@@ -99,6 +99,7 @@ TEST(ServiceConfig, ReadsTheFirstChildOfTheRootWhateverTheNames) {
         {"<r><u>http://h/</u>" + Repeat("<a>", 5000) + Repeat("</a>", 5000) + "</r>",
          "<none>"},  // well-formed, but too deep to parse safely
         {"<r><u>http://h/</u></r>" + std::string(70 * 1024, ' '), "<none>"},   // too large to be one
+        {std::string(60 * 1024, '\n') + "<r><u>http://h/</u></r>", "http://h/"},  // read in pieces
     };
     for (const auto& c : cases) {
         testsupport::WriteFile(testsupport::ServiceConfigPath(), c.file);

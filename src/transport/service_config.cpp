@@ -25,16 +25,20 @@ constexpr std::size_t kMaxServiceConfigBytes = 64 * 1024;
 // so a file ending in a lead byte was read past its end.
 constexpr std::size_t kParsePadding = 4;
 
-// The whole file, or false when it cannot be read or is too large.
+// The whole file, or false when it cannot be read or is too large. Read in
+// pieces, so that a file of a few hundred bytes costs a few hundred bytes.
 bool ReadConfigText(const char* path, std::string& text) {
     // Closed on every way out, a failed allocation below included.
     const UniqueFile file(std::fopen(path, "rb"));
     if (file == nullptr) return false;
-    text.assign(kMaxServiceConfigBytes + 1, '\0');
-    const std::size_t read = std::fread(&text[0], 1, text.size(), file.get());
-    if (read > kMaxServiceConfigBytes) return false;
-    text.resize(read);
-    return true;
+    text.clear();
+    char piece[4096];
+    std::size_t read;
+    while ((read = std::fread(piece, 1, sizeof piece, file.get())) > 0) {
+        if (text.size() + read > kMaxServiceConfigBytes) return false;
+        text.append(piece, read);
+    }
+    return std::ferror(file.get()) == 0;
 }
 
 // The text up to its first zero byte, line ends made LF as LoadFile makes

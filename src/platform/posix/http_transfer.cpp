@@ -102,7 +102,9 @@ void HttpTransfer::Finish() {
 
 void HttpTransfer::Abort() {
     aborted_.store(true);
-    if (multi_ != nullptr) curl_multi_wakeup(multi_);
+    // Only a sleeping poll needs waking; the driver looks at the flag before
+    // every step, and after it has said that it polls.
+    if (polling_.load() && multi_ != nullptr) curl_multi_wakeup(multi_);
 }
 
 DWORD HttpTransfer::Start(const std::string& url, bool post) {
@@ -172,9 +174,12 @@ DWORD HttpTransfer::Drive(Ready ready) {
             }
         }
         if (ready() || done_) continue;
-        if (curl_multi_poll(multi_, nullptr, 0, kPollMilliseconds, nullptr) != CURLM_OK) {
-            return ERROR_INTERNET_INTERNAL_ERROR;
-        }
+        polling_.store(true);
+        const CURLMcode polled = aborted_.load()
+                                     ? CURLM_OK
+                                     : curl_multi_poll(multi_, nullptr, 0, kPollMilliseconds, nullptr);
+        polling_.store(false);
+        if (polled != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
     }
 }
 

@@ -67,6 +67,7 @@ private:
     CURL* easy_ = nullptr;
     curl_slist* headerList_ = nullptr;
     std::atomic<bool> aborted_{false};
+    std::atomic<bool> polling_{false};  // the driving thread sleeps in curl_multi_poll
 
     std::string body_;
     std::string userAgent_;

@@ -1,55 +1,181 @@
-// CreateThread / WaitForSingleObject / CloseHandle on POSIX threads. The
-// thread reports its end through a condition variable, so a wait blocks (no
-// polling) and measures its limit on the steady clock.
+// CreateThread / WaitForSingleObject / CloseHandle on POSIX threads. A wait
+// is a join with a limit on the monotonic clock: the kernel wakes the waiter
+// once, when the thread has ended, so a wait blocks (no polling) and a thread
+// that has been waited for is gone, stack and all.
+#include <errno.h>
 #include <pthread.h>
+#include <time.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
 #include "platform/posix/handle_table.h"
+#include "platform/posix/thread_stacks.h"
 #include "platform/win32_api.h"
 
 namespace nalpoicomm {
 namespace {
 
-// The stack of a thread made without a size. glibc's default (8 MiB here)
-// is handed back to the kernel when each thread ends, a part of a short
-// thread's cost that grows with the stack; Windows' own default is 1 MiB.
-// The exchange worker needs far less: its deepest path, parsing the service
-// file (nesting held to 100 levels) and driving libcurl, stays well inside.
+// The stack of a thread made without a size. The exchange worker needs far
+// less than glibc's default (8 MiB here; Windows' own is 1 MiB): its deepest
+// path, parsing the service file (nesting held to 100 levels) and driving
+// libcurl, stays well inside.
 constexpr SIZE_T kDefaultStackSize = 256 * 1024;
 
+// A sanitizer keeps large per-thread state in the static TLS that glibc
+// carves out of a given stack (ThreadSanitizer: about 900 KiB); it enlarges
+// the stacks glibc maps, but not the ones handed to it.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr SIZE_T kSanitizerReserve = 2 * 1024 * 1024;
+#else
+constexpr SIZE_T kSanitizerReserve = 0;
+#endif
+
 struct ThreadObject {
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    DWORD exitCode = 0;
     pthread_t thread{};
+    ThreadStack stack;
+    std::mutex mutex;
+    std::condition_variable joinEnded;  // for waiters while another thread joins
+    bool joining = false;
+    bool joined = false;
+    bool closed = false;    // the handle is gone: a failed join leaves it to the reaper
+    bool orphaned = false;  // on the orphan list
+    std::shared_ptr<ThreadObject> nextOrphan;
 };
 
-struct ThreadStart {
-    LPTHREAD_START_ROUTINE routine;
-    LPVOID parameter;
-    std::shared_ptr<ThreadObject> object;
-};
+// Threads whose handle was closed before anyone joined them: kept joinable
+// so that their stacks come back once they have ended; reaped on later calls.
+std::mutex& OrphanLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::shared_ptr<ThreadObject>& Orphans() {
+    static std::shared_ptr<ThreadObject> head;
+    return head;
+}
+
+// Puts the object on the orphan list unless it is there already. Called
+// without the object's lock (the list's lock comes first).
+void AddOrphan(std::shared_ptr<ThreadObject> object) {
+    {
+        std::lock_guard<std::mutex> lock(object->mutex);
+        if (object->orphaned || object->joined) return;
+        object->orphaned = true;
+    }
+    std::lock_guard<std::mutex> lock(OrphanLock());
+    object->nextOrphan = std::move(Orphans());
+    Orphans() = std::move(object);
+}
+
+// Joins every orphan that has ended and that nobody is joining.
+void ReapOrphans() {
+    std::lock_guard<std::mutex> listLock(OrphanLock());
+    std::shared_ptr<ThreadObject>* link = &Orphans();
+    while (*link) {
+        ThreadObject& orphan = **link;
+        std::unique_lock<std::mutex> lock(orphan.mutex);
+        if (!orphan.joined && !orphan.joining && pthread_tryjoin_np(orphan.thread, nullptr) == 0) {
+            orphan.joined = true;
+            ReturnThreadStack(orphan.stack);
+        }
+        if (orphan.joined) {
+            lock.unlock();
+            *link = std::move(orphan.nextOrphan);
+        } else {
+            link = &orphan.nextOrphan;
+        }
+    }
+}
 
 HandleTable<ThreadObject>& Threads() {
     static HandleTable<ThreadObject> table(0x1000);
     return table;
 }
 
+struct ThreadStart {
+    LPTHREAD_START_ROUTINE routine;
+    LPVOID parameter;
+};
+
 void* RunThread(void* raw) {
-    std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(raw));
-    const DWORD code = start->routine(start->parameter);
-    {
-        std::lock_guard<std::mutex> lock(start->object->mutex);
-        start->object->exitCode = code;
-        start->object->done = true;
-    }
-    start->object->ended.notify_all();
+    const ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    start.routine(start.parameter);
     return nullptr;
+}
+
+timespec MonotonicDeadline(DWORD milliseconds) {
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += milliseconds / 1000;
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    return deadline;
+}
+
+int JoinUntil(pthread_t thread, const timespec& deadline) {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer knows the realtime join only; the limit then follows
+    // the wall clock, which is good enough for a test build.
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    timespec realtime{};
+    clock_gettime(CLOCK_REALTIME, &realtime);
+    realtime.tv_sec += deadline.tv_sec - now.tv_sec;
+    realtime.tv_nsec += deadline.tv_nsec - now.tv_nsec;
+    if (realtime.tv_nsec < 0) {
+        realtime.tv_sec -= 1;
+        realtime.tv_nsec += 1000000000L;
+    } else if (realtime.tv_nsec >= 1000000000L) {
+        realtime.tv_sec += 1;
+        realtime.tv_nsec -= 1000000000L;
+    }
+    return pthread_timedjoin_np(thread, nullptr, &realtime);
+#else
+    return pthread_clockjoin_np(thread, nullptr, CLOCK_MONOTONIC, &deadline);
+#endif
+}
+
+// Joins the thread, or waits for the thread that is joining it, until the
+// deadline (null: no limit). Returns 0, ETIMEDOUT or another error.
+int Join(const std::shared_ptr<ThreadObject>& object, const timespec* deadline) {
+    std::unique_lock<std::mutex> lock(object->mutex);
+    while (object->joining) {
+        if (deadline == nullptr) {
+            object->joinEnded.wait(lock);
+        } else {
+            // The other joiner has the same or an earlier deadline in the
+            // exchange; a waiter here re-checks on its own clock.
+            const timespec now = MonotonicDeadline(0);
+            const auto left = std::chrono::seconds(deadline->tv_sec - now.tv_sec) +
+                              std::chrono::nanoseconds(deadline->tv_nsec - now.tv_nsec);
+            if (left <= std::chrono::nanoseconds::zero()) return ETIMEDOUT;
+            object->joinEnded.wait_for(lock, left);
+        }
+    }
+    if (object->joined) return 0;
+    object->joining = true;
+    lock.unlock();
+    const int rc = deadline == nullptr ? pthread_join(object->thread, nullptr)
+                                       : JoinUntil(object->thread, *deadline);
+    lock.lock();
+    object->joining = false;
+    if (rc == 0) {
+        object->joined = true;
+        ReturnThreadStack(object->stack);
+    }
+    const bool reapLater = rc != 0 && object->closed;
+    lock.unlock();
+    object->joinEnded.notify_all();
+    if (reapLater) AddOrphan(object);  // its handle was closed during the wait
+    return rc;
 }
 
 }  // namespace
@@ -66,6 +192,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    nalpoicomm::ReapOrphans();
     // Everything that can fail is done before the thread starts: once it
     // runs, its handle must reach the caller, who waits for it.
     std::shared_ptr<ThreadObject> object;
@@ -73,21 +200,25 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
     HANDLE handle = nullptr;
     try {
         object = std::make_shared<ThreadObject>();
-        start.reset(new ThreadStart{startAddress, parameter, object});
+        start.reset(new ThreadStart{startAddress, parameter});
         handle = Threads().Add(object);
     } catch (...) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
 
+    object->stack =
+        nalpoicomm::TakeThreadStack((stackSize != 0 ? stackSize : nalpoicomm::kDefaultStackSize) +
+                                    nalpoicomm::kSanitizerReserve);
     pthread_attr_t attr;
-    int rc = pthread_attr_init(&attr);
+    int rc = object->stack.mapping != nullptr ? pthread_attr_init(&attr) : ENOMEM;
     if (rc == 0) {
-        pthread_attr_setstacksize(&attr, stackSize != 0 ? stackSize : nalpoicomm::kDefaultStackSize);
-        rc = pthread_create(&object->thread, &attr, nalpoicomm::RunThread, start.get());
+        rc = pthread_attr_setstack(&attr, object->stack.Base(), object->stack.Size());
+        if (rc == 0) rc = pthread_create(&object->thread, &attr, nalpoicomm::RunThread, start.get());
         pthread_attr_destroy(&attr);
     }
     if (rc != 0) {
+        nalpoicomm::ReturnThreadStack(object->stack);
         Threads().Remove(handle);  // never seen by anyone
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -103,14 +234,17 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    std::unique_lock<std::mutex> lock(object->mutex);
+    int rc;
     if (milliseconds == INFINITE) {
-        object->ended.wait(lock, [&] { return object->done; });
-        return WAIT_OBJECT_0;
+        rc = nalpoicomm::Join(object, nullptr);
+    } else {
+        const timespec deadline = nalpoicomm::MonotonicDeadline(milliseconds);
+        rc = nalpoicomm::Join(object, &deadline);
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    return object->ended.wait_until(lock, deadline, [&] { return object->done; }) ? WAIT_OBJECT_0
-                                                                                 : WAIT_TIMEOUT;
+    if (rc == 0) return WAIT_OBJECT_0;
+    if (rc == ETIMEDOUT) return WAIT_TIMEOUT;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
 }
 
 BOOL CloseHandle(HANDLE handle) {
@@ -119,17 +253,17 @@ BOOL CloseHandle(HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    bool done;
-    {
-        std::lock_guard<std::mutex> lock(object->mutex);
-        done = object->done;
+    // A thread still running goes on by itself, as on Windows; it is reaped
+    // (joined, its stack taken back) once it has ended.
+    std::unique_lock<std::mutex> lock(object->mutex);
+    object->closed = true;
+    if (object->joined || object->joining) return TRUE;  // the joiner reaps it
+    if (pthread_tryjoin_np(object->thread, nullptr) == 0) {
+        object->joined = true;
+        nalpoicomm::ReturnThreadStack(object->stack);
+        return TRUE;
     }
-    // A finished thread is joined so that it is fully gone when the handle
-    // is; a running one goes on by itself, as on Windows.
-    if (done) {
-        pthread_join(object->thread, nullptr);
-    } else {
-        pthread_detach(object->thread);
-    }
+    lock.unlock();
+    nalpoicomm::AddOrphan(std::move(object));
     return TRUE;
 }
