@@ -6,9 +6,13 @@
 // round's figure is its mean per call, and the table gives the medians of
 // the rounds.
 //
-// Goal: each of the four ratios library / curl <= 1.5.
+// Goal: each of the four ratios library / curl <= 1.5. Below each tree's line,
+// "bare thread" is an empty POSIX thread started and joined, with its cost
+// as a share of the curl call: the part of each call's overhead that is the
+// platform's, not the library's.
 // Run: build/bench/call_cost_bench [CALLS_PER_ROUND [ROUNDS]]   (300 5)
 #include <curl/curl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -68,7 +72,18 @@ bool LibraryCall() {
 
 struct Figures {
     double libraryWall, libraryCpu, curlWall, curlCpu;  // seconds per call
+    double threadWall, threadCpu;  // a bare thread start and join
 };
+
+void* NothingToDo(void*) { return nullptr; }
+
+// The part of a call that no library code is in: a new POSIX thread that
+// does nothing, started and joined, as each call starts and joins its worker.
+bool BareThread() {
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, NothingToDo, nullptr) != 0) return false;
+    return pthread_join(thread, nullptr) == 0;
+}
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -86,9 +101,10 @@ int Measure(const std::string& url, int calls, int rounds) {
             return 1;
         }
     }
-    std::vector<double> lw, lc, cw, cc;
+    std::vector<double> lw, lc, cw, cc, tw, tc;
     for (int round = 0; round < rounds; ++round) {
-        double libraryWall = 0, libraryCpu = 0, curlWall = 0, curlCpu = 0;
+        double libraryWall = 0, libraryCpu = 0, curlWall = 0, curlCpu = 0, threadWall = 0,
+               threadCpu = 0;
         for (int i = 0; i < calls; ++i) {
             auto start = Clock::now();
             double cpu = CpuSeconds();
@@ -100,7 +116,12 @@ int Measure(const std::string& url, int calls, int rounds) {
             const bool curlOk = bench::BareCurlPost(url, requestBody, nullptr);
             curlCpu += CpuSeconds() - cpu;
             curlWall += std::chrono::duration<double>(Clock::now() - start).count();
-            if (!libraryOk || !curlOk) {
+            start = Clock::now();
+            cpu = CpuSeconds();
+            const bool threadOk = BareThread();
+            threadCpu += CpuSeconds() - cpu;
+            threadWall += std::chrono::duration<double>(Clock::now() - start).count();
+            if (!libraryOk || !curlOk || !threadOk) {
                 std::fprintf(stderr, "an exchange failed\n");
                 return 1;
             }
@@ -109,8 +130,11 @@ int Measure(const std::string& url, int calls, int rounds) {
         lc.push_back(libraryCpu / calls);
         cw.push_back(curlWall / calls);
         cc.push_back(curlCpu / calls);
+        tw.push_back(threadWall / calls);
+        tc.push_back(threadCpu / calls);
     }
-    std::printf("%.9f %.9f %.9f %.9f\n", Median(lw), Median(lc), Median(cw), Median(cc));
+    std::printf("%.9f %.9f %.9f %.9f %.9f %.9f\n", Median(lw), Median(lc), Median(cw), Median(cc),
+                Median(tw), Median(tc));
     return 0;
 }
 
@@ -135,9 +159,9 @@ bool RunTree(const fs::path& app, const std::string& url, int calls, int rounds,
                                 url + "' " + std::to_string(calls) + " " + std::to_string(rounds);
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return false;
-    const int read = std::fscanf(pipe, "%lf %lf %lf %lf", &out.libraryWall, &out.libraryCpu,
-                                 &out.curlWall, &out.curlCpu);
-    return pclose(pipe) == 0 && read == 4;
+    const int read = std::fscanf(pipe, "%lf %lf %lf %lf %lf %lf", &out.libraryWall, &out.libraryCpu,
+                                 &out.curlWall, &out.curlCpu, &out.threadWall, &out.threadCpu);
+    return pclose(pipe) == 0 && read == 6;
 }
 
 }  // namespace
@@ -186,6 +210,8 @@ int main(int argc, char** argv) {
             std::printf("%-22s %9.0f us %9.0f us %8.2f %9.0f us %9.0f us %8.2f\n", name,
                         f.libraryWall * 1e6, f.curlWall * 1e6, f.libraryWall / f.curlWall,
                         f.libraryCpu * 1e6, f.curlCpu * 1e6, f.libraryCpu / f.curlCpu);
+            std::printf("%-22s %9.0f us %12s %8.2f %9.0f us %12s %8.2f\n", "  bare thread", f.threadWall * 1e6,
+                        "", f.threadWall / f.curlWall, f.threadCpu * 1e6, "", f.threadCpu / f.curlCpu);
         }
         std::error_code ignored;
         if (!app.empty()) fs::remove_all(app.parent_path(), ignored);
