@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -268,7 +269,13 @@ TEST_F(ExchangeWorkerTest, HttpsUrlGoesToPort443WithoutTls) {
     }
     std::string received;
     std::thread peer([&] {
+        // A worker that never connects must fail the test, not hang it.
+        pollfd waiting{listener, POLLIN, 0};
+        if (poll(&waiting, 1, 5000) != 1) return;
         const int connection = accept(listener, nullptr, nullptr);
+        if (connection < 0) return;
+        timeval limit{5, 0};
+        setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         char buffer[512];
         const ssize_t n = recv(connection, buffer, sizeof buffer, 0);
         if (n > 0) received.assign(buffer, static_cast<std::size_t>(n));

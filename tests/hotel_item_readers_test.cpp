@@ -125,6 +125,7 @@ TEST(HotelItemReaders, DeleteItemsTakeOnlyIdAndHn) {
         {"<Del><Tel>t</Tel><Con>c</Con><Addr>a</Addr><Pri><S><Name>n</Name></S></Pri>"
          "<HN>h</HN></Del>",
          "", "h"},
+        {"<Del><HN>h</HN><Tel>telephone</Tel></Del>", "", "h"},  // a Tel after HN is not HN
         {"<Del><ID>a</ID><ID/><ID>b</ID><HN>" + std::string(100, 'h') + "</HN></Del>", "b",
          std::string(99, 'h')},
         {"<Del><id>x</id><HNs>y</HNs></Del>", "", ""},

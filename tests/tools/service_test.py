@@ -393,9 +393,11 @@ def test_one_log_line_per_request(executable, workdir):
 def test_database_persists_and_is_reused(executable, workdir):
     db_path = os.path.join(workdir, "persist.db")
     first = Service(executable, db_path, workdir)
-    root, _, _ = first.exchange(update_document("H-1005"))
-    assert text_of(root, "Status") == "1"
-    code, _ = first.stop(signal.SIGINT)
+    try:
+        root, _, _ = first.exchange(update_document("H-1005"))
+        assert text_of(root, "Status") == "1"
+    finally:
+        code, _ = first.stop(signal.SIGINT)   # stopped on every way out
     assert code == 0, "exit %r after SIGINT" % code
     assert os.path.getsize(db_path) > 0, "no database file"
 
