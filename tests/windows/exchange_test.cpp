@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "NalPoiComm.h"
+#include "../layout/record_layouts.h"
 
 namespace {
 
@@ -150,6 +151,33 @@ const char kFullUpdate[] =
     "<Pri><P><Name>Double room</Name><Mark>A</Mark><Agr>120</Agr><Bref>B&amp;B</Bref></P>"
     "<P><Name>Single room</Name><Agr>80</Agr></P></Pri></Poi>";
 
+// A field's offset as hosts compile against it (the pinned table), not as
+// this program's compiler places it.
+unsigned long PinnedOffset(const char* record, const char* field) {
+    struct Row {
+        const char *record, *field;
+        unsigned long offset;
+    };
+#define NALPOI_PINNED_ROW(record, field, narrow, wide, type) \
+    {#record, #field, nalpoi_layout::Pick(narrow, wide)},
+    static const Row rows[] = {NALPOI_RECORD_FIELDS(NALPOI_PINNED_ROW)};
+    for (const Row& row : rows) {
+        if (std::strcmp(row.record, record) == 0 && std::strcmp(row.field, field) == 0) return row.offset;
+    }
+    ADD_FAILURE() << record << "::" << field << " is not pinned";
+    return 0;
+}
+
+const char* At(const void* record, const char* type, const char* field) {
+    return static_cast<const char*>(record) + PinnedOffset(type, field);
+}
+
+char* PointerAt(const void* record, const char* type, const char* field) {
+    char* pointer = nullptr;
+    std::memcpy(&pointer, At(record, type, field), sizeof pointer);
+    return pointer;
+}
+
 class WindowsExchange : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -178,6 +206,46 @@ TEST_F(WindowsExchange, UpdateFillsTheRecordFromAFullReply) {
     EXPECT_TRUE(SameBytes(c.Reserved, "\0\0\0\0", 4));
     std::free(c.Con);  // malloc'd by the DLL's C runtime, freed by the host's: both msvcrt
     EXPECT_TRUE(FileExists(ReplyCachePath()));
+}
+
+// What the DLL writes, read back by the pinned offsets alone: a DLL built
+// with other packing than its hosts would fail here.
+TEST_F(WindowsExchange, TheDllWritesEveryFieldAtItsPinnedOffset) {
+    Reply(kFullUpdate);
+    __POIINFO__ q = Query("P-1");
+    __POICONTENT__ c = UsedContent();
+    ASSERT_EQ(SendUpdateRequest(q, c), 1);
+    EXPECT_STREQ(At(&c, "__POICONTENT__", "Tel"), "020-5555");
+    EXPECT_STREQ(At(&c, "__POICONTENT__", "Addr"), "1 Harbour Road");
+    EXPECT_STREQ(At(&c, "__POICONTENT__", "Time"), "2026-12-08 10:00:00");
+    const char* second = At(&c, "__POICONTENT__", "Pri") + sizeof(__PRIITEM__);
+    EXPECT_STREQ(At(second, "__PRIITEM__", "Agr"), "80");
+    EXPECT_STREQ(PointerAt(&c, "__POICONTENT__", "Con"), "Sea view & breakfast");
+    EXPECT_TRUE(SameBytes(At(&c, "__POICONTENT__", "Reserved"), "\0\0\0\0", 4));
+    std::free(c.Con);
+
+    Reply("<Bat><NumA Add=\"1\"><H><ID>A1</ID><Tel>7</Tel><Con>c</Con><Addr>Quay</Addr>"
+          "<HN>Alpha</HN><Pri><x><Name>n</Name><Bref>b</Bref></x></Pri></H></NumA>"
+          "<NumD Del=\"1\"><H><ID>D1</ID><HN>Gone</HN></H></NumD>"
+          "<Time>2026-12-08 11:00:00</Time><Status>1</Status></Bat>");
+    __POIINFO2__ batch = BatchQuery("2026-12-01 00:00:00");
+    std::vector<__ADDHOTEL__> added;
+    std::vector<__DELHOTEL__> deleted;
+    std::vector<__UPDHOTEL__> updated;
+    __HOTELNUM__ counts{};
+    ASSERT_EQ(RevBatch(batch, added, deleted, updated, counts), 1);
+    ASSERT_EQ(added.size(), 1u);
+    ASSERT_EQ(deleted.size(), 1u);
+    EXPECT_STREQ(At(&added[0], "__ADDHOTEL__", "ID"), "A1");
+    EXPECT_STREQ(At(&added[0], "__ADDHOTEL__", "Tel"), "7");
+    EXPECT_STREQ(PointerAt(&added[0], "__ADDHOTEL__", "Con"), "c");
+    EXPECT_STREQ(At(&added[0], "__ADDHOTEL__", "Addr"), "Quay");
+    EXPECT_STREQ(At(&added[0], "__ADDHOTEL__", "HN"), "Alpha");
+    EXPECT_STREQ(At(At(&added[0], "__ADDHOTEL__", "Pri"), "__PRIITEM__", "Bref"), "b");
+    EXPECT_STREQ(At(&deleted[0], "__DELHOTEL__", "HN"), "Gone");
+    EXPECT_EQ(*reinterpret_cast<const int*>(At(&counts, "__HOTELNUM__", "NumD")), 1);
+    EXPECT_STREQ(At(&batch, "__POIINFO2__", "Time"), "2026-12-08 11:00:00");
+    std::free(added[0].Con);
 }
 
 TEST_F(WindowsExchange, UpdateResultCodes) {
