@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/posix/internet_handles.h"
 #include "platform/posix/thread_stacks.h"
@@ -148,6 +149,45 @@ TEST(PlatformInternet, StreamsALargeBodyIntactAndEndsWithEmptyReads) {
         n = 99;
         EXPECT_TRUE(InternetReadFile(exchange.request, chunk, sizeof chunk, &n));
         EXPECT_EQ(n, 0u);
+    }
+}
+
+// What each 8-byte read gives, as WinINet reads a body: a read fills its
+// buffer unless the body ends; the first Content-Length ends the body, even
+// on a connection that stays open or carries more.
+TEST(PlatformInternet, ReadsFillTheBufferUpToTheBodysEnd) {
+    const struct { const char* what; ReplyScript script; std::vector<std::string> reads; } cases[] = {
+        {"pieces with pauses",
+         {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\nab"), ReplyStep::Sleep(50),
+          ReplyStep::Send("cdefg"), ReplyStep::Sleep(50), ReplyStep::Send("hijkl"), ReplyStep::Hang()},
+         {"abcdefgh", "ijkl"}},
+        {"two lengths: the first holds",
+         {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 9\r\n\r\n"
+                          "abcdefghi"), ReplyStep::Hang()},
+         {"abcde"}},
+        {"two lengths, the first longer",
+         {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\nContent-Length: 5\r\n\r\n"
+                          "abcdefghi"), ReplyStep::Hang()},
+         {"abcdefgh", "i"}},
+        {"a length that is no number: to the close",
+         {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: x\r\n\r\nabcdefghij")},
+         {"abcdefgh", "ij"}},
+        {"chunked: the chunks decide",
+         {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n"
+                          "3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n"), ReplyStep::Hang()},
+         {"abcde"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestHttpServer server;
+        server.SetScript(c.script);
+        Exchange exchange(server);
+        ASSERT_TRUE(exchange.sent);
+        std::vector<std::string> reads;
+        char chunk[8];
+        DWORD n = 0;
+        while (InternetReadFile(exchange.request, chunk, sizeof chunk, &n) && n > 0) reads.emplace_back(chunk, n);
+        EXPECT_EQ(reads, c.reads);
     }
 }
 

@@ -62,6 +62,25 @@ const char* FindHeader(const std::vector<std::string>& lines, const char* name) 
     return nullptr;
 }
 
+// A Content-Length value as WinINet reads it to find the body's end:
+// optional blanks and sign, then decimal digits, anything after them
+// ignored. False when no digit comes first; a negative length is no limit.
+bool ParseBodyLength(const char* value, unsigned long long& length) {
+    while (*value == ' ' || *value == '\t') ++value;
+    bool negative = false;
+    if (*value == '+' || *value == '-') negative = *value++ == '-';
+    if (*value < '0' || *value > '9') return false;
+    unsigned long long number = 0;
+    for (; *value >= '0' && *value <= '9'; ++value) {
+        const unsigned long long digit = static_cast<unsigned long long>(*value - '0');
+        if (number > (~0ull - digit) / 10) return false;  // past 64 bits: no limit
+        number = number * 10 + digit;
+    }
+    if (negative && number != 0) return false;
+    length = number;
+    return true;
+}
+
 }  // namespace
 
 // libcurl is C: an exception must not unwind through it. A callback that
@@ -117,6 +136,8 @@ DWORD HttpTransfer::Start(const std::string& url, bool post) {
     readPos_ = 0;
     paused_ = false;
     done_ = false;
+    bodyLimited_ = false;
+    bodyLeft_ = 0;
     outOfMemory_ = false;
     result_ = CURLE_OK;
     currentUrl_ = url;
@@ -134,6 +155,7 @@ DWORD HttpTransfer::Start(const std::string& url, bool post) {
     curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);  // followed here, with WinINet's rules
+    curl_easy_setopt(easy_, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);  // the body's end: SetBodyLimit
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
     if (!userAgent_.empty()) curl_easy_setopt(easy_, CURLOPT_USERAGENT, userAgent_.c_str());
     if (post) {
@@ -227,10 +249,21 @@ DWORD HttpTransfer::Perform(const std::string& url, const std::string& method,
     }
 }
 
+void HttpTransfer::SetBodyLimit() {
+    const char* encoding = FindHeader(headers_, "Transfer-Encoding");
+    if (encoding != nullptr && strcasestr(encoding, "chunked") != nullptr) return;
+    const char* length = FindHeader(headers_, "Content-Length");
+    unsigned long long limit = 0;
+    if (length != nullptr && ParseBodyLength(length, limit)) {
+        bodyLimited_ = true;
+        bodyLeft_ = limit;
+    }
+}
+
 DWORD HttpTransfer::Read(void* destination, std::size_t capacity, std::size_t& delivered) {
     delivered = 0;
     if (easy_ == nullptr) return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
-    const DWORD error = Drive([this] { return Buffered() > 0; });
+    const DWORD error = Drive([this] { return Buffered() > 0 || BodyComplete(); });
     if (error != ERROR_SUCCESS) return error;
     if (Buffered() > 0) {
         delivered = std::min(capacity, Buffered());
@@ -242,6 +275,7 @@ DWORD HttpTransfer::Read(void* destination, std::size_t capacity, std::size_t& d
         }
         return ERROR_SUCCESS;
     }
+    if (BodyComplete()) return ERROR_SUCCESS;  // the rest of the connection is not this body's
     // Done and drained. A body cut short is an ordinary end, as in WinINet.
     // Running out of memory is not an end of the body: what arrived is not all.
     if (outOfMemory_) return ERROR_NOT_ENOUGH_MEMORY;
@@ -263,6 +297,7 @@ std::size_t HttpTransfer::TakeHeader(const char* data, std::size_t length) {
             status_ = status;
             headers_.swap(pendingHeaders_);
             headersComplete_ = true;
+            SetBodyLimit();
         }
         pendingHeaders_.clear();
     } else {
@@ -281,8 +316,13 @@ std::size_t HttpTransfer::TakeBody(const char* data, std::size_t length) {
         buffer_.erase(0, readPos_);
         readPos_ = 0;
     }
-    buffer_.append(data, length);
-    return length;
+    std::size_t kept = length;
+    if (bodyLimited_) {
+        if (bodyLeft_ < kept) kept = static_cast<std::size_t>(bodyLeft_);
+        bodyLeft_ -= kept;
+    }
+    buffer_.append(data, kept);
+    return length;  // bytes past the body's end are taken and dropped
 }
 
 }  // namespace nalpoicomm

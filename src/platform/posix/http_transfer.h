@@ -54,6 +54,8 @@ private:
     template <typename Ready>
     DWORD Drive(Ready ready);
     std::size_t Buffered() const { return buffer_.size() - readPos_; }
+    bool BodyComplete() const { return bodyLimited_ && bodyLeft_ == 0; }
+    void SetBodyLimit();
     bool FollowRedirect(std::string& url, bool& post);
 
     // libcurl's header and write callback, calling `Take` on the transfer.
@@ -83,6 +85,11 @@ private:
     std::size_t readPos_ = 0;
     bool paused_ = false;
     bool done_ = false;
+    // The body's end as WinINet finds it: after as many bytes as the first
+    // Content-Length says, unless the body is chunked. libcurl is told to
+    // ignore the header, since it would take the last one.
+    bool bodyLimited_ = false;
+    unsigned long long bodyLeft_ = 0;
     bool outOfMemory_ = false;  // a callback could not take what curl gave it
     CURLcode result_ = CURLE_OK;
 };

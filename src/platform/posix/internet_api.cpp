@@ -227,10 +227,20 @@ BOOL InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD numberOfBytesToRead
             return Fail(ERROR_INVALID_PARAMETER);
         }
         if (request->state != RequestState::Received) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-        std::size_t delivered = 0;
-        const DWORD error = request->transfer->Read(buffer, numberOfBytesToRead, delivered);
-        if (error != ERROR_SUCCESS) return Fail(error);
-        *numberOfBytesRead = static_cast<DWORD>(delivered);
+        // A synchronous read fills the buffer: it returns fewer bytes only at
+        // the end of the body, however the body was split on the way. A
+        // failure part way fails the whole call, as in WinINet.
+        auto* destination = static_cast<unsigned char*>(buffer);
+        std::size_t total = 0;
+        while (total < numberOfBytesToRead) {
+            std::size_t delivered = 0;
+            const DWORD error =
+                request->transfer->Read(destination + total, numberOfBytesToRead - total, delivered);
+            if (error != ERROR_SUCCESS) return Fail(error);
+            if (delivered == 0) break;
+            total += delivered;
+        }
+        *numberOfBytesRead = static_cast<DWORD>(total);
         return TRUE;
     });
 }

@@ -1,0 +1,247 @@
+// The host side of the differential test: runs a list of cases through the
+// library, one exported call each, and writes down everything the call left
+// behind, field by field, so that the runs on Linux and on Windows (x86_64
+// and i686, whose record layouts differ) can be compared.
+//
+// Usage: nalpoi_case_runner CASES RESULTS BASE_URL
+// The program sits in <tree>/bin/; for each case it points
+// <tree>/configdat/serviceIP.xml at BASE_URL<case id>, removes cc.xml, calls
+// the operation on records full of old bytes and on lists holding entries,
+// and appends the outcome to RESULTS. A CASES line is
+//   <id> U <Type> <Time> <ID> <Name>      SendUpdateRequest
+//   <id> B <Type> <Time> <add> <del> <upd>  RevBatch with that many entries present
+// with each text in hex ("-" for empty).
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "NalPoiComm.h"
+
+namespace {
+
+#ifdef _WIN32
+const char kSeparator = '\\';
+#else
+const char kSeparator = '/';
+#endif
+
+std::string InstallRoot() {
+    char path[4096] = {};
+#ifdef _WIN32
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string root(path, length);
+#else
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string root(path, length > 0 ? static_cast<std::size_t>(length) : 0);
+#endif
+    for (int level = 0; level < 2; ++level) root.resize(root.find_last_of(kSeparator));
+    return root;
+}
+
+std::string ConfigPath(const char* name) {
+    return InstallRoot() + kSeparator + "configdat" + kSeparator + name;
+}
+
+std::string Hex(const void* data, std::size_t length) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < length; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out.empty() ? "-" : out;
+}
+
+std::string Unhex(const std::string& text) {
+    std::string out;
+    if (text == "-") return out;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+        out += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+    }
+    return out;
+}
+
+template <std::size_t N>
+void Put(char (&field)[N], const std::string& text) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), text.size() < N - 1 ? text.size() : N - 1);
+}
+
+std::string ReadWhole(const std::string& path, bool& exists) {
+    std::string content;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    exists = file != nullptr;
+    if (file == nullptr) return content;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) content.append(chunk, got);
+    std::fclose(file);
+    return content;
+}
+
+void WriteWhole(const std::string& path, const std::string& content) {
+    if (FILE* file = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(content.data(), 1, content.size(), file);
+        std::fclose(file);
+    }
+}
+
+#define FIELD(out, record, field) out << " " #field "=" << Hex(&(record).field, sizeof((record).field))
+
+std::string Text(const char* text) { return text == nullptr ? "null" : Hex(text, std::strlen(text)); }
+
+template <typename Hotel>
+void DumpHotel(std::ostream& out, const char* kind, std::size_t index, const Hotel& hotel) {
+    out << kind << " " << index;
+    FIELD(out, hotel, ID);
+    FIELD(out, hotel, Tel);
+    out << " Con=" << Text(hotel.Con);
+    FIELD(out, hotel, Addr);
+    FIELD(out, hotel, HN);
+    FIELD(out, hotel, Pri);
+    out << "\n";
+}
+
+template <typename Hotel>
+Hotel PresentHotel(const char* kind, int index) {
+    Hotel hotel;
+    std::memset(&hotel, 0xAB, sizeof hotel);
+    Put(hotel.ID, std::string("pre-") + kind + std::to_string(index));
+    hotel.Con = nullptr;
+    const std::string con = std::string("kept ") + kind;
+    hotel.Con = static_cast<char*>(std::malloc(con.size() + 1));
+    std::memcpy(hotel.Con, con.c_str(), con.size() + 1);
+    return hotel;
+}
+
+void RunUpdate(std::istringstream& fields, std::ostream& out) {
+    std::string type, time, id, name;
+    fields >> type >> time >> id >> name;
+    __POIINFO__ query;
+    std::memset(&query, 0, sizeof query);
+    Put(query.Type, Unhex(type));
+    Put(query.Time, Unhex(time));
+    Put(query.ID, Unhex(id));
+    Put(query.Name, Unhex(name));
+    __POICONTENT__ content;
+    std::memset(&content, 0xAB, sizeof content);
+    content.Con = nullptr;
+    out << "result " << SendUpdateRequest(query, content) << "\n";
+    out << "content";
+    FIELD(out, content, Tel);
+    out << " Con=" << Text(content.Con);
+    FIELD(out, content, Addr);
+    FIELD(out, content, Time);
+    FIELD(out, content, Pri);
+    FIELD(out, content, Reserved);
+    out << "\n";
+    std::free(content.Con);
+}
+
+void RunBatch(std::istringstream& fields, std::ostream& out) {
+    std::string type, time;
+    int present[3] = {};
+    fields >> type >> time >> present[0] >> present[1] >> present[2];
+    __POIINFO2__ query;
+    std::memset(&query, 0, sizeof query);
+    Put(query.Type, Unhex(type));
+    Put(query.Time, Unhex(time));
+    std::vector<__ADDHOTEL__> added;
+    std::vector<__DELHOTEL__> deleted;
+    std::vector<__UPDHOTEL__> updated;
+    for (int i = 0; i < present[0]; ++i) added.push_back(PresentHotel<__ADDHOTEL__>("add", i));
+    for (int i = 0; i < present[1]; ++i) {
+        __DELHOTEL__ hotel;
+        std::memset(&hotel, 0xAB, sizeof hotel);
+        Put(hotel.ID, "pre-del" + std::to_string(i));
+        deleted.push_back(hotel);
+    }
+    for (int i = 0; i < present[2]; ++i) updated.push_back(PresentHotel<__UPDHOTEL__>("upd", i));
+    __HOTELNUM__ counts{-7, -7, -7};
+    out << "result " << RevBatch(query, added, deleted, updated, counts) << "\n";
+    out << "query";
+    FIELD(out, query, Type);
+    FIELD(out, query, Time);
+    out << "\ncounts " << counts.NumA << " " << counts.NumD << " " << counts.NumU << "\n";
+    for (std::size_t i = 0; i < added.size(); ++i) DumpHotel(out, "add", i, added[i]);
+    for (std::size_t i = 0; i < deleted.size(); ++i) {
+        out << "del " << i;
+        FIELD(out, deleted[i], ID);
+        FIELD(out, deleted[i], HN);
+        out << "\n";
+    }
+    for (std::size_t i = 0; i < updated.size(); ++i) DumpHotel(out, "upd", i, updated[i]);
+    for (auto& hotel : added) std::free(hotel.Con);
+    for (auto& hotel : updated) std::free(hotel.Con);
+}
+
+void PointAt(const std::string& serviceConfig, const std::string& url) {
+    WriteWhole(serviceConfig, "<?xml version=\"1.0\"?>\n<ServiceConfig><ServiceUrl>" + url +
+                                  "</ServiceUrl></ServiceConfig>\n");
+}
+
+// A batch reply leaves its counts and time in the library for the next
+// batch that takes none: one fixed exchange (case 0) before each batch case
+// makes them the same on every host, whatever the earlier cases did.
+void ResetBatchState(const std::string& serviceConfig, const std::string& base) {
+    PointAt(serviceConfig, base + "0");
+    __POIINFO2__ query{};
+    std::vector<__ADDHOTEL__> added;
+    std::vector<__DELHOTEL__> deleted;
+    std::vector<__UPDHOTEL__> updated;
+    __HOTELNUM__ counts{};
+    const int result = RevBatch(query, added, deleted, updated, counts);
+    if (result != 1) std::fprintf(stderr, "nalpoi_case_runner: the reset exchange gave %d\n", result);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: nalpoi_case_runner CASES RESULTS BASE_URL\n");
+        return 2;
+    }
+    std::ifstream cases(argv[1]);
+    FILE* results = std::fopen(argv[2], "wb");
+    if (!cases || results == nullptr) {
+        std::fprintf(stderr, "nalpoi_case_runner: cannot open the case or result file\n");
+        return 2;
+    }
+    const std::string serviceConfig = ConfigPath("serviceIP.xml");
+    const std::string cache = ConfigPath("cc.xml");
+    std::string line;
+    while (std::getline(cases, line)) {
+        std::istringstream fields(line);
+        std::string id, operation;
+        if (!(fields >> id >> operation)) continue;
+        if (operation == "B") ResetBatchState(serviceConfig, argv[3]);
+        PointAt(serviceConfig, argv[3] + id);
+        std::remove(cache.c_str());
+        std::ostringstream out;
+        out << "case " << id << "\n";
+        if (operation == "U") {
+            RunUpdate(fields, out);
+        } else {
+            RunBatch(fields, out);
+        }
+        bool exists = false;
+        const std::string cached = ReadWhole(cache, exists);
+        out << "cc " << (exists ? Hex(cached.data(), cached.size()) : "absent") << "\nend\n";
+        const std::string block = out.str();
+        std::fwrite(block.data(), 1, block.size(), results);
+        std::fflush(results);
+    }
+    std::fclose(results);
+    return 0;
+}
