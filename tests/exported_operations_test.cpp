@@ -17,6 +17,7 @@
 #include "interface/exchange_sequence.h"
 #include "interface/exchange_state.h"
 #include "support/install_tree.h"
+#include "support/record_fields.h"
 #include "support/replies.h"
 #include "support/test_http_server.h"
 
@@ -25,12 +26,6 @@ using nalpoicomm::ExchangeState;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-template <std::size_t N>
-void Put(char (&field)[N], const std::string& text) {
-    std::memset(field, 0, N);
-    std::strncpy(field, text.c_str(), N - 1);
-}
 
 __POIINFO__ Query(const std::string& id) {
     __POIINFO__ q;

@@ -6,16 +6,12 @@
 
 #include "encoding/base64.h"
 #include "encoding/request_documents.h"
+#include "support/record_fields.h"
 
 using namespace nalpoicomm;
+using testsupport::Put;
 
 namespace {
-
-template <std::size_t N>
-void Put(char (&field)[N], const std::string& text) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text.data(), std::min(text.size(), N - 1));
-}
 
 __POIINFO__ Query(const std::string& type, const std::string& time, const std::string& id,
                   const std::string& name) {

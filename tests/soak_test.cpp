@@ -18,6 +18,7 @@
 #include "interface/exchange_sequence.h"
 #include "reply/update_reply_parser.h"
 #include "support/install_tree.h"
+#include "support/record_fields.h"
 #include "support/replies.h"
 #include "support/test_http_server.h"
 
@@ -61,12 +62,6 @@ long StatusField(const char* name) {
 }
 
 Usage Measure() { return {OpenDescriptors(), static_cast<int>(StatusField("Threads:")), StatusField("VmRSS:")}; }
-
-template <std::size_t N>
-void Put(char (&field)[N], const char* text) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text, strnlen(text, N - 1));
-}
 
 const std::string kUpdateReply =
     "<Poi><Tel>020-5555</Tel><Addr>1 Harbour Road</Addr><Time>2026-12-08 10:00:00</Time>"

@@ -6,12 +6,15 @@
 
 #include "NalPoiComm.h"
 #include "support/install_tree.h"
+#include "support/record_fields.h"
 #include "support/test_http_server.h"
 #include "targets/fuzz_targets.h"
 #include "targets/record_checks.h"
 
 namespace nalpoifuzz {
 namespace {
+
+using testsupport::Put;
 
 // Inputs served by one local service before it is replaced: starting one per
 // input would cost more than the exchange, and it records every request it
@@ -26,12 +29,6 @@ testsupport::TestHttpServer& Service() {
         server = std::make_unique<testsupport::TestHttpServer>();
     }
     return *server;
-}
-
-template <std::size_t N>
-void Put(char (&field)[N], const char* text) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text, strnlen(text, N - 1));
 }
 
 bool OneUpdateExchange() {

@@ -212,7 +212,8 @@ class Generator:
         # keeps for the next call; this service closes every connection, so
         # it says so where that could happen: each case stands alone.
         leftover = status.split(b" ", 2)[1] in (b"204", b"304") or any(
-            tag in tags for tag in ("length:0", "length:1", "length:twice", "body:long"))
+            tag in tags for tag in ("length:0", "length:1", "length:twice", "length:not-a-number",
+                                    "body:long"))
         if leftover or r.random() < 0.15:
             headers.append(b"Connection: close")
             tags.append("connection:close")

@@ -26,8 +26,11 @@
 #include <vector>
 
 #include "NalPoiComm.h"
+#include "../support/record_fields.h"
 
 namespace {
+
+using testsupport::Put;
 
 #ifdef _WIN32
 const char kSeparator = '\\';
@@ -70,12 +73,6 @@ std::string Unhex(const std::string& text) {
         out += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
     }
     return out;
-}
-
-template <std::size_t N>
-void Put(char (&field)[N], const std::string& text) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text.data(), text.size() < N - 1 ? text.size() : N - 1);
 }
 
 std::string ReadWhole(const std::string& path, bool& exists) {

@@ -26,10 +26,12 @@
 
 #include "NalPoiComm.h"
 #include "../layout/record_layouts.h"
+#include "../support/record_fields.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using testsupport::Put;
 
 // The install tree's root: the directory above the one that holds this program.
 std::string InstallRoot() {
@@ -93,12 +95,6 @@ void UseRoute(const std::string& route) {
 void Reply(const std::string& document) {
     Staged(document);
     UseRoute("reply");
-}
-
-template <std::size_t N>
-void Put(char (&field)[N], const char* text) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text, std::min(std::strlen(text), N - 1));
 }
 
 __POIINFO__ Query(const char* id) {
