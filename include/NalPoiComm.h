@@ -118,6 +118,20 @@ struct __HOTELNUM__ {
     int NumU;                // offset 8
 };
 
+// The result codes by name. Both operations return them as int, so a host
+// compares: `if (SendUpdateRequest(query, content) == NALPOI_RESULT_OK)`.
+enum NalPoiResult {
+    NALPOI_RESULT_OK = 1,                      // both operations
+    NALPOI_RESULT_UPDATE_STATUS_0 = 219,       // SendUpdateRequest: Status "0"
+    NALPOI_RESULT_UPDATE_STATUS_2 = 620,       // SendUpdateRequest: Status "2"
+    NALPOI_RESULT_BATCH_STATUS_0 = 218,        // RevBatch: Status "0"
+    NALPOI_RESULT_NO_ELEMENT = -1,             // the decoded reply holds no element
+    NALPOI_RESULT_EXCHANGE_FAILED = -2,        // no usable exchange, see above
+    NALPOI_RESULT_NO_REPLY = -3,               // success reported, no reply text
+    NALPOI_RESULT_NO_CONTENT_RECORD = -4,      // SendUpdateRequest: null record
+    NALPOI_RESULT_TIMED_OUT = -9               // the time limit passed
+};
+
 // One POI query (20 s limit).
 NALPOICOMM_API int SendUpdateRequest(__POIINFO__& query, __POICONTENT__& content);
 

@@ -41,8 +41,10 @@ bool OneUpdateExchange() {
     __POICONTENT__ content;
     std::memset(&content, 0, sizeof content);
     const int result = SendUpdateRequest(query, content);
-    const bool known = result == 1 || result == 219 || result == 620 || result == -1 ||
-                       result == -2 || result == -3 || result == -9;
+    const bool known = result == NALPOI_RESULT_OK || result == NALPOI_RESULT_UPDATE_STATUS_0 ||
+                       result == NALPOI_RESULT_UPDATE_STATUS_2 || result == NALPOI_RESULT_NO_ELEMENT ||
+                       result == NALPOI_RESULT_EXCHANGE_FAILED || result == NALPOI_RESULT_NO_REPLY ||
+                       result == NALPOI_RESULT_TIMED_OUT;
     const bool sound = Terminated(content.Tel) && Terminated(content.Addr) &&
                        Terminated(content.Time) && PriTerminated(content.Pri);
     std::free(content.Con);
@@ -59,8 +61,9 @@ bool OneBatchExchange() {
     std::vector<__UPDHOTEL__> updated;
     __HOTELNUM__ counts{};
     const int result = RevBatch(query, added, deleted, updated, counts);
-    bool sound = result == 1 || result == 218 || result == -1 || result == -2 || result == -3 ||
-                 result == -9;
+    bool sound = result == NALPOI_RESULT_OK || result == NALPOI_RESULT_BATCH_STATUS_0 ||
+                 result == NALPOI_RESULT_NO_ELEMENT || result == NALPOI_RESULT_EXCHANGE_FAILED ||
+                 result == NALPOI_RESULT_NO_REPLY || result == NALPOI_RESULT_TIMED_OUT;
     sound = sound && Terminated(query.Time);
     if (result != 1) sound = sound && added.empty() && deleted.empty() && updated.empty();
     for (const __ADDHOTEL__& hotel : added) sound = sound && HotelTerminated(hotel);

@@ -4,15 +4,17 @@
 #ifndef NALPOICOMM_INTERFACE_EXCHANGE_SEQUENCE_H
 #define NALPOICOMM_INTERFACE_EXCHANGE_SEQUENCE_H
 
+#include "NalPoiComm.h"
+
 #include "interface/function_ref.h"
 #include "platform/win32_api.h"
 
 namespace nalpoicomm {
 
-constexpr int kResultExchangeFailed = -2;
-constexpr int kResultNoReply = -3;
-constexpr int kResultNoContentRecord = -4;
-constexpr int kResultTimedOut = -9;
+constexpr int kResultExchangeFailed = NALPOI_RESULT_EXCHANGE_FAILED;
+constexpr int kResultNoReply = NALPOI_RESULT_NO_REPLY;
+constexpr int kResultNoContentRecord = NALPOI_RESULT_NO_CONTENT_RECORD;
+constexpr int kResultTimedOut = NALPOI_RESULT_TIMED_OUT;
 
 constexpr DWORD kUpdateTimeLimitMs = 20000;
 constexpr DWORD kBatchTimeLimitMs = 60000;

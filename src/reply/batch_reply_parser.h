@@ -11,8 +11,8 @@
 
 namespace nalpoicomm {
 
-constexpr int kBatchReplyTaken = 1;    // the reply was taken
-constexpr int kBatchStatusZero = 218;  // the reply's status is "0"
+constexpr int kBatchReplyTaken = NALPOI_RESULT_OK;    // the reply was taken
+constexpr int kBatchStatusZero = NALPOI_RESULT_BATCH_STATUS_0;  // the reply's status is "0"
 
 // Writes `replyText` to the reply cache file as TinyXML parses and prints it
 // (ReplyDocument). Then a status pass over the root's element children: the

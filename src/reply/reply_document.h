@@ -7,12 +7,13 @@
 
 #include <tinyxml.h>
 
+#include "NalPoiComm.h"
 #include "transport/install_paths.h"
 
 namespace nalpoicomm {
 
 // Both parsers' result for a reply in which TinyXML finds no element.
-constexpr int kReplyHasNoElement = -1;
+constexpr int kReplyHasNoElement = NALPOI_RESULT_NO_ELEMENT;
 
 class ReplyDocument {
 public:

@@ -9,8 +9,8 @@
 namespace nalpoicomm {
 
 constexpr int kUpdateReplyRead = 1;      // every child of the root was read
-constexpr int kUpdateStatusZero = 219;   // a Status "0" ended the parse
-constexpr int kUpdateStatusTwo = 620;    // a Status "2" ended the parse
+constexpr int kUpdateStatusZero = NALPOI_RESULT_UPDATE_STATUS_0;   // a Status "0" ended the parse
+constexpr int kUpdateStatusTwo = NALPOI_RESULT_UPDATE_STATUS_2;    // a Status "2" ended the parse
 
 // Zeroes all of `content` (Reserved included), then writes `replyText` to the
 // reply cache file as TinyXML parses and prints it (ReplyDocument), and then

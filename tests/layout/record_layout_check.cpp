@@ -52,6 +52,14 @@ SAME_HOTEL_OFFSET(HN);
 SAME_HOTEL_OFFSET(Pri);
 static_assert(sizeof(__ADDHOTEL__) == sizeof(__UPDHOTEL__), "hotel types differ in size");
 
+// The named result codes are the values hosts compare against.
+static_assert(NALPOI_RESULT_OK == 1 && NALPOI_RESULT_UPDATE_STATUS_0 == 219 &&
+                  NALPOI_RESULT_UPDATE_STATUS_2 == 620 && NALPOI_RESULT_BATCH_STATUS_0 == 218 &&
+                  NALPOI_RESULT_NO_ELEMENT == -1 && NALPOI_RESULT_EXCHANGE_FAILED == -2 &&
+                  NALPOI_RESULT_NO_REPLY == -3 && NALPOI_RESULT_NO_CONTENT_RECORD == -4 &&
+                  NALPOI_RESULT_TIMED_OUT == -9,
+              "a result code changed its value");
+
 // Both operations keep the signatures that hosts link against.
 static_assert(std::is_same_v<decltype(&SendUpdateRequest),
                              int (*)(__POIINFO__&, __POICONTENT__&)>,

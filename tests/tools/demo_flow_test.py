@@ -319,11 +319,12 @@ def test_update(tree):
           and report.get("content") is None and "219" in proc.stderr
           and proc.stderr.count("\n") == 1, describe(proc))
 
-    # The client does not escape its fields: the service cannot parse this one.
-    proc = tree.run("update", "--id", "a<b", "--json")
+    # The client does not escape its fields; the service reads them by the
+    # request's fixed pieces, so this ID is found to be unknown.
+    proc = tree.run("update", "--id", "a<b&c", "--json")
     report = json_of(proc)
-    check("update with an ID the service cannot parse: result 620, exit 1",
-          proc.returncode == 1 and report is not None and report.get("result") == 620,
+    check("update with '<' and '&' in the ID: read as sent, unknown, result 219, exit 1",
+          proc.returncode == 1 and report is not None and report.get("result") == 219,
           describe(proc))
 
 

@@ -80,7 +80,7 @@ std::string Dump(const Json& report) {
 
 std::string UpdateJson(const UpdateOutcome& outcome) {
     Json report = Header(Operation::Update, outcome.result);
-    if (outcome.result == kResultOk) {
+    if (outcome.result == NALPOI_RESULT_OK) {
         const __POICONTENT__& content = outcome.content;
         report["content"] = Json{{"Tel", Text(content.Tel)},
                                  {"Addr", Text(content.Addr)},
@@ -95,7 +95,7 @@ std::string UpdateJson(const UpdateOutcome& outcome) {
 
 std::string BatchJson(const BatchOutcome& outcome) {
     Json report = Header(Operation::Batch, outcome.result);
-    if (outcome.result == kResultOk) {
+    if (outcome.result == NALPOI_RESULT_OK) {
         report["time"] = outcome.time;
         report["counts"] = Json{{"NumA", outcome.counts.NumA},
                                 {"NumD", outcome.counts.NumD},

@@ -17,7 +17,7 @@ namespace {
 
 // Exit status for a finished exchange; a failure also gets one line on stderr.
 int ExchangeStatus(Operation operation, int result) {
-    if (result == kResultOk) return kExitOk;
+    if (result == NALPOI_RESULT_OK) return kExitOk;
     std::fprintf(stderr, "nalpoi %s: result %d: %s\n", OperationName(operation), result,
                  ResultMeaning(operation, result));
     return kExitFailed;

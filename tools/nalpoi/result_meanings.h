@@ -2,11 +2,12 @@
 #ifndef NALPOI_RESULT_MEANINGS_H
 #define NALPOI_RESULT_MEANINGS_H
 
+#include "NalPoiComm.h"
+
 namespace nalpoicomm {
 
 enum class Operation { Update, Batch };
 
-constexpr int kResultOk = 1;  // the only success code of both operations
 
 // "update" or "batch": the operation's name in reports.
 const char* OperationName(Operation operation);

@@ -76,7 +76,7 @@ void PrintHotels(std::FILE* out, const char* title, const std::vector<Hotel>& ho
 
 void PrintUpdateText(std::FILE* out, const UpdateOutcome& outcome) {
     PrintResult(out, Operation::Update, outcome.result);
-    if (outcome.result != kResultOk) return;
+    if (outcome.result != NALPOI_RESULT_OK) return;
     const __POICONTENT__& content = outcome.content;
     const char* indent = "  ";
     PrintField(out, indent, "Tel:", Shown(content.Tel));
@@ -88,7 +88,7 @@ void PrintUpdateText(std::FILE* out, const UpdateOutcome& outcome) {
 
 void PrintBatchText(std::FILE* out, const BatchOutcome& outcome) {
     PrintResult(out, Operation::Batch, outcome.result);
-    if (outcome.result != kResultOk) return;
+    if (outcome.result != NALPOI_RESULT_OK) return;
     std::fprintf(out, "time: %s\n", Printable(outcome.time).c_str());
     std::fprintf(out, "counts: NumA=%d NumD=%d NumU=%d\n", outcome.counts.NumA,
                  outcome.counts.NumD, outcome.counts.NumU);

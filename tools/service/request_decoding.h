@@ -1,6 +1,7 @@
 // Turns a POST body into a request the service can answer: checks the
-// base64 text, decodes it, tells the kind from the root element and reads
-// the fields with TinyXML once the document has proved well-formed.
+// base64 text, decodes it and reads the fields: by the fixed pieces the
+// client writes (its fields are not escaped), or else with TinyXML once the
+// document has proved well-formed.
 #ifndef NALPOI_SERVICE_REQUEST_DECODING_H
 #define NALPOI_SERVICE_REQUEST_DECODING_H
 
