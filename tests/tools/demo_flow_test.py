@@ -142,10 +142,11 @@ class Tree:
 class Service:
     """The installed nalpoi-service on a free port, stopped by stop()."""
 
-    def __init__(self, executable, db, log):
+    def __init__(self, executable, db, log, extra=()):
         self.log = open(log, "w")
         self.proc = subprocess.Popen(
-            [executable, "--host", "127.0.0.1", "--port", "0", "--path", "/poi", "--db", db],
+            [executable, "--host", "127.0.0.1", "--port", "0", "--path", "/poi", "--db", db,
+             *extra],
             stdout=subprocess.PIPE, stderr=self.log, stdin=subprocess.DEVNULL)
         ready, _, _ = select.select([self.proc.stdout], [], [], START_TIMEOUT)
         line = self.proc.stdout.readline().decode("utf-8", "replace") if ready else ""

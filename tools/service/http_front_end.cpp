@@ -1,26 +1,48 @@
 #include "http_front_end.h"
 
-#include <httplib.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 #include "poi_database.h"
 #include "poi_exchange.h"
+#include "reply_documents.h"
 #include "request_log.h"
 
 namespace nalpoicomm {
 namespace service {
+
+struct HttpFrontEnd::Connection {
+    int socket = -1;
+    std::thread thread;
+    std::atomic<bool> finished{false};
+};
+
 namespace {
 
-constexpr int kNotFound = 404;
-constexpr int kInternalError = 500;
 // The client's largest request is a few hundred bytes; anything far past
-// that is refused (413) before it is read into memory.
+// that is refused (413) before it is read.
 constexpr std::size_t kMaxRequestBodyBytes = 64 * 1024;
-// Not text/*: cpp-httplib would gzip a text reply for a client that accepts
-// it, and the client's Content-Length gate and decoder expect plain base64.
+constexpr std::size_t kMaxRequestHeadBytes = 16 * 1024;
+// A client that stops sending is dropped after this long.
+constexpr int kSocketTimeoutSeconds = 10;
+// Not text/*: a reply is plain base64, never to be recoded on the way.
 constexpr const char* kReplyContentType = "application/octet-stream";
+// The client refuses a Content-Length of 30720 or more; "oversize" sends that.
+constexpr std::size_t kOversizeBody = 30720;
 
 const char* KindName(RequestKind kind) {
     switch (kind) {
@@ -31,50 +53,349 @@ const char* KindName(RequestKind kind) {
     return "bad";
 }
 
+const char* Reason(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 400: return "Bad Request";
+        case 404: return "Not Found";
+        case 413: return "Payload Too Large";
+        case 500: return "Internal Server Error";
+    }
+    return "Unknown";
+}
+
+bool SendAll(int socket, const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string Head(int status, const std::string& framing) {
+    return "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n" + framing +
+           "Content-Type: " + kReplyContentType + "\r\nConnection: close\r\n\r\n";
+}
+
+std::string Response(int status, const std::string& body) {
+    return Head(status, "Content-Length: " + std::to_string(body.size()) + "\r\n") + body;
+}
+
+// The value of header `name` in `head` (lines after the request line).
+bool FindHeader(const std::string& head, const char* name, std::string& value) {
+    const std::size_t length = std::strlen(name);
+    std::size_t line = head.find("\r\n");
+    while (line != std::string::npos && line + 2 < head.size()) {
+        const std::size_t start = line + 2;
+        const std::size_t end = head.find("\r\n", start);
+        const std::string text = head.substr(start, end == std::string::npos ? std::string::npos
+                                                                             : end - start);
+        if (text.size() > length && text[length] == ':' &&
+            strncasecmp(text.c_str(), name, length) == 0) {
+            value = text.substr(length + 1);
+            value.erase(0, value.find_first_not_of(" \t"));
+            value.erase(value.find_last_not_of(" \t") + 1);
+            return true;
+        }
+        line = end;
+    }
+    return false;
+}
+
+// The document a fault answers with in place of the real one.
+std::string FaultDocument(Fault fault, RequestKind kind) {
+    switch (fault) {
+        case Fault::kNoElement:
+            return "a reply without any element in it";
+        case Fault::kStatus0:
+            if (kind == RequestKind::kBatch) return BatchNotUnderstoodDocument();
+            return UpdateUnknownIdDocument();
+        case Fault::kStatus2:
+            if (kind == RequestKind::kBatch) return "<Bat><Status>2</Status></Bat>";
+            return UpdateNotUnderstoodDocument();
+        default:
+            return std::string();
+    }
+}
+
+void CloseWithReset(int socket) {
+    const linger reset{1, 0};
+    setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+}
+
 }  // namespace
 
-HttpFrontEnd::HttpFrontEnd(PoiDatabase& db, RequestLog& log, std::string path)
-    : db_(db), log_(log), path_(std::move(path)), server_(std::make_unique<httplib::Server>()) {
-    server_->set_payload_max_length(kMaxRequestBodyBytes);
-
-    // Every POST comes here; the path is compared as text rather than
-    // handed to cpp-httplib, which would read it as a regular expression.
-    server_->Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
-        if (request.path != path_) {
-            response.status = kNotFound;
-            return;
-        }
-        try {
-            const ExchangeOutcome outcome = AnswerRequest(request.body, db_);
-            response.status = 200;
-            response.set_content(outcome.body, kReplyContentType);
-            log_.Request(KindName(outcome.kind), outcome.id, outcome.status, outcome.body.size());
-        } catch (const std::exception& failure) {
-            response.status = kInternalError;
-            log_.Error(failure.what());
-            log_.Request("bad", "", std::to_string(kInternalError), 0);
-        }
-    });
-
-    // Responses the POST handler did not log: other paths and methods, and
-    // requests cpp-httplib refused itself (400, 413). They carry no body.
-    server_->set_error_handler([this](const httplib::Request&, httplib::Response& response) {
-        if (response.status != kInternalError) {
-            log_.Request("bad", "", std::to_string(response.status), response.body.size());
-        }
-    });
+HttpFrontEnd::HttpFrontEnd(PoiDatabase& db, RequestLog& log, std::string path, FaultPlan faults)
+    : db_(db), log_(log), path_(std::move(path)), faults_(faults) {
+    if (pipe2(stop_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe failed");
 }
 
-HttpFrontEnd::~HttpFrontEnd() = default;
+HttpFrontEnd::~HttpFrontEnd() {
+    Stop();
+    ReapFinished(true);
+    if (listen_fd_ >= 0) close(listen_fd_);
+    close(stop_pipe_[0]);
+    close(stop_pipe_[1]);
+}
 
 int HttpFrontEnd::Bind(const std::string& host, int port) {
-    if (port == 0) return server_->bind_to_any_port(host);
-    return server_->bind_to_port(host, port) ? port : -1;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return -1;
+    int bound = -1;
+    for (addrinfo* address = found; address != nullptr && bound < 0; address = address->ai_next) {
+        const int fd = socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, 0);
+        if (fd < 0) continue;
+        const int yes = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (bind(fd, address->ai_addr, address->ai_addrlen) == 0 && listen(fd, 64) == 0) {
+            sockaddr_storage local{};
+            socklen_t length = sizeof local;
+            getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+            char service[16] = {};
+            getnameinfo(reinterpret_cast<sockaddr*>(&local), length, nullptr, 0, service,
+                        sizeof service, NI_NUMERICSERV);
+            listen_fd_ = fd;
+            bound = std::atoi(service);
+        } else {
+            close(fd);
+        }
+    }
+    freeaddrinfo(found);
+    return bound;
 }
 
-bool HttpFrontEnd::Serve() { return server_->listen_after_bind(); }
+bool HttpFrontEnd::Serve() {
+    if (listen_fd_ < 0) return false;
+    for (;;) {
+        pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
+        if (poll(fds, 2, 1000) < 0 && errno != EINTR) break;
+        if (fds[1].revents != 0) break;
+        ReapFinished(false);
+        if ((fds[0].revents & POLLIN) == 0) continue;
+        const int socket = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (socket < 0) continue;
+        const timeval limit{kSocketTimeoutSeconds, 0};
+        setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        auto connection = std::make_unique<Connection>();
+        connection->socket = socket;
+        Connection& started = *connection;
+        {
+            std::lock_guard<std::mutex> lock(connections_mutex_);
+            connections_.push_back(std::move(connection));
+        }
+        started.thread = std::thread([this, &started] {
+            Handle(started);
+            started.finished = true;
+        });
+    }
+    // Stopping: wake every connection that waits (on its client or in a
+    // hang) and let it finish.
+    {
+        std::lock_guard<std::mutex> lock(connections_mutex_);
+        for (auto& connection : connections_) shutdown(connection->socket, SHUT_RDWR);
+    }
+    ReapFinished(true);
+    return true;
+}
 
-void HttpFrontEnd::Stop() { server_->stop(); }
+void HttpFrontEnd::Stop() {
+    const char byte = 1;
+    // Never read back: the pipe stays readable, so every wait wakes.
+    if (write(stop_pipe_[1], &byte, 1) < 0) {
+        // Full already: a stop is pending.
+    }
+}
+
+void HttpFrontEnd::ReapFinished(bool all) {
+    std::list<std::unique_ptr<Connection>> done;
+    {
+        std::lock_guard<std::mutex> lock(connections_mutex_);
+        for (auto it = connections_.begin(); it != connections_.end();) {
+            if (all || (*it)->finished) {
+                done.push_back(std::move(*it));
+                it = connections_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& connection : done) {
+        if (connection->thread.joinable()) connection->thread.join();
+    }
+}
+
+bool HttpFrontEnd::Wait(double seconds) {
+    pollfd stop{stop_pipe_[0], POLLIN, 0};
+    return poll(&stop, 1, static_cast<int>(seconds * 1000)) == 0;
+}
+
+void HttpFrontEnd::Handle(Connection& connection) {
+    const int socket = connection.socket;
+    std::string data;
+    char piece[4096];
+    std::size_t head_end = std::string::npos;
+    while ((head_end = data.find("\r\n\r\n")) == std::string::npos) {
+        if (data.size() > kMaxRequestHeadBytes) break;
+        const ssize_t n = recv(socket, piece, sizeof piece, 0);
+        if (n <= 0) break;
+        data.append(piece, static_cast<std::size_t>(n));
+    }
+    if (head_end == std::string::npos) {
+        if (!data.empty()) {
+            SendAll(socket, Response(400, ""));
+            log_.Request("bad", "", "400", 0);
+        }
+        close(socket);
+        return;
+    }
+    const std::string head = data.substr(0, head_end);
+    std::string body = data.substr(head_end + 4);
+    const std::size_t first_space = head.find(' ');
+    const std::size_t second_space = head.find(' ', first_space + 1);
+    const std::string method = head.substr(0, first_space);
+    std::string target = first_space == std::string::npos
+                             ? std::string()
+                             : head.substr(first_space + 1, second_space - first_space - 1);
+    target = target.substr(0, target.find('?'));
+
+    std::string length_text;
+    std::size_t length = 0;
+    std::string encoding;
+    if (FindHeader(head, "Transfer-Encoding", encoding)) {
+        SendAll(socket, Response(400, ""));   // the client always sends a length
+        log_.Request("bad", "", "400", 0);
+        close(socket);
+        return;
+    }
+    if (FindHeader(head, "Content-Length", length_text)) {
+        char* end = nullptr;
+        const unsigned long long value = std::strtoull(length_text.c_str(), &end, 10);
+        if (length_text.empty() || *end != '\0') {
+            SendAll(socket, Response(400, ""));
+            log_.Request("bad", "", "400", 0);
+            close(socket);
+            return;
+        }
+        if (value > kMaxRequestBodyBytes) {
+            SendAll(socket, Response(413, ""));
+            log_.Request("bad", "", "413", 0);
+            shutdown(socket, SHUT_WR);
+            close(socket);
+            return;
+        }
+        length = static_cast<std::size_t>(value);
+    }
+    while (body.size() < length) {
+        const ssize_t n = recv(socket, piece, sizeof piece, 0);
+        if (n <= 0) {
+            close(socket);   // gone before its body: nothing to answer
+            return;
+        }
+        body.append(piece, static_cast<std::size_t>(n));
+    }
+    body.resize(length);
+
+    if (method != "POST") {
+        SendAll(socket, Response(404, ""));
+        log_.Request("bad", "", "404", 0);
+        close(socket);
+        return;
+    }
+    Answer(socket, target, body);
+}
+
+void HttpFrontEnd::Answer(int socket, const std::string& target, const std::string& body) {
+    Fault fault = Fault::kNone;
+    if (target == path_) {
+        const long count = ++path_requests_;
+        if (faults_.fault != Fault::kNone && count % faults_.every == 0) fault = faults_.fault;
+    } else if (target.compare(0, path_.size() + 1, path_ + "/") != 0 ||
+               !FaultFromName(target.substr(path_.size() + 1), fault)) {
+        SendAll(socket, Response(404, ""));
+        log_.Request("bad", "", "404", 0);
+        close(socket);
+        return;
+    }
+
+    ExchangeOutcome outcome;
+    try {
+        outcome = AnswerRequest(body, db_);
+    } catch (const std::exception& failure) {
+        log_.Error(failure.what());
+        SendAll(socket, Response(500, ""));
+        log_.Request("bad", "", "500", 0);
+        close(socket);
+        return;
+    }
+    if (faults_.delay_seconds > 0 && !Wait(faults_.delay_seconds)) {
+        close(socket);   // stopping
+        return;
+    }
+    log_.Request(KindName(outcome.kind), outcome.id, outcome.status, outcome.body.size());
+
+    std::string reply = outcome.body;
+    switch (fault) {
+        case Fault::kNone:
+            SendAll(socket, Response(200, reply));
+            break;
+        case Fault::kNoLength: {
+            char size[32];
+            std::snprintf(size, sizeof size, "%zx", reply.size());
+            SendAll(socket, Head(200, "Transfer-Encoding: chunked\r\n") + size + "\r\n" + reply +
+                                "\r\n0\r\n\r\n");
+            break;
+        }
+        case Fault::kZeroLength:
+            SendAll(socket, Response(200, ""));
+            break;
+        case Fault::kOversize:
+            reply.resize(kOversizeBody, 'A');
+            SendAll(socket, Response(200, reply));
+            break;
+        case Fault::kShort:
+            SendAll(socket, Head(200, "Content-Length: " + std::to_string(reply.size()) + "\r\n") +
+                                reply.substr(0, reply.size() / 2));
+            break;
+        case Fault::kDrop:
+            break;
+        case Fault::kReset:
+            CloseWithReset(socket);
+            break;
+        case Fault::kHang:
+            // Nothing is sent; the connection ends when the client gives up
+            // or the service stops.
+            for (;;) {
+                pollfd fds[2] = {{socket, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
+                if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+                if (fds[1].revents != 0) break;
+                if (fds[0].revents == 0) continue;
+                char drain[256];
+                const ssize_t n = recv(socket, drain, sizeof drain, MSG_DONTWAIT);
+                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) break;
+            }
+            break;
+        case Fault::kGarbage:
+            SendAll(socket, Response(200, "** this is not base64 at all **"));
+            break;
+        case Fault::kNoElement:
+        case Fault::kStatus0:
+        case Fault::kStatus2:
+            SendAll(socket, Response(200, EncodeReplyBody(FaultDocument(fault, outcome.kind))));
+            break;
+        case Fault::kHttp500:
+            SendAll(socket, Response(500, reply));
+            break;
+    }
+    if (fault != Fault::kReset) shutdown(socket, SHUT_WR);
+    close(socket);
+}
 
 }  // namespace service
 }  // namespace nalpoicomm

@@ -1,15 +1,20 @@
-// The HTTP side of the service, on cpp-httplib: a POST to the configured
-// path runs one exchange and answers 200 with the base64 reply; any other
-// method or path gets 404. Every request is logged once.
+// The HTTP side of the service, on plain POSIX sockets: one request per
+// connection, answered and closed. A POST to the configured path runs one
+// exchange and answers 200 with the base64 reply; a POST to <path>/<fault>
+// plays that fault; any other method or path gets 404. Every request is
+// logged once. Owning the sockets lets the service misbehave on purpose
+// (half a body, a reset, no answer at all), which an HTTP library would not.
 #ifndef NALPOI_SERVICE_HTTP_FRONT_END_H
 #define NALPOI_SERVICE_HTTP_FRONT_END_H
 
+#include <atomic>
+#include <list>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
-namespace httplib {
-class Server;
-}
+#include "fault_plan.h"
 
 namespace nalpoicomm {
 namespace service {
@@ -19,7 +24,7 @@ class RequestLog;
 
 class HttpFrontEnd {
 public:
-    HttpFrontEnd(PoiDatabase& db, RequestLog& log, std::string path);
+    HttpFrontEnd(PoiDatabase& db, RequestLog& log, std::string path, FaultPlan faults = {});
     ~HttpFrontEnd();
     HttpFrontEnd(const HttpFrontEnd&) = delete;
     HttpFrontEnd& operator=(const HttpFrontEnd&) = delete;
@@ -28,18 +33,31 @@ public:
     // -1 when the address cannot be bound.
     int Bind(const std::string& host, int port);
 
-    // Serves until Stop(); false when serving could not start.
+    // Serves until Stop(); false when serving could not start. Returns once
+    // every connection has been closed.
     bool Serve();
 
-    // Ends Serve() from any thread. A call before Serve() has started may
-    // be missed: repeat it until Serve() has returned.
+    // Ends Serve() from any thread, also before it has started.
     void Stop();
 
 private:
+    struct Connection;
+    void Handle(Connection& connection);
+    void Answer(int socket, const std::string& target, const std::string& body);
+    void ReapFinished(bool all);
+    // Sleeps `seconds`, or less when the service stops; false then.
+    bool Wait(double seconds);
+
     PoiDatabase& db_;
     RequestLog& log_;
     std::string path_;
-    std::unique_ptr<httplib::Server> server_;
+    FaultPlan faults_;
+    std::mutex db_mutex_;             // the database serves one exchange at a time
+    std::atomic<long> path_requests_{0};
+    int listen_fd_ = -1;
+    int stop_pipe_[2] = {-1, -1};     // readable once Stop() has been called
+    std::mutex connections_mutex_;
+    std::list<std::unique_ptr<Connection>> connections_;
 };
 
 }  // namespace service

@@ -50,7 +50,7 @@ int Serve(const ServiceOptions& options) {
     try {
         PoiDatabase db(options.db);
         RequestLog log(stderr);
-        HttpFrontEnd front_end(db, log, options.path);
+        HttpFrontEnd front_end(db, log, options.path, options.faults);
 
         const int port = front_end.Bind(options.host, options.port);
         if (port < 0) {

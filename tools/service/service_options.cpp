@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 namespace nalpoicomm {
 namespace service {
@@ -20,15 +21,40 @@ bool ParsePort(const char* text, int& port) {
     return true;
 }
 
+bool ParseSeconds(const char* text, double& seconds) {
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !(value >= 0) || value > 3600) return false;
+    seconds = value;
+    return true;
+}
+
+bool ParseCount(const char* text, long& count) {
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < 1) return false;
+    count = value;
+    return true;
+}
+
 }  // namespace
 
 const char* ServiceUsage() {
-    return "usage: nalpoi-service [--host 127.0.0.1] [--port 8080] [--path /poi] [--db FILE]\n"
-           "  --host ADDRESS  address to listen on (default 127.0.0.1)\n"
-           "  --port N        port to listen on, 0 for a free one (default 8080)\n"
-           "  --path PATH     the path that takes POI requests (default /poi)\n"
-           "  --db FILE       SQLite database, created with sample data when missing or empty\n"
-           "                  (default nalpoi-service.db in the current directory)\n";
+    static const std::string usage =
+        "usage: nalpoi-service [--host 127.0.0.1] [--port 8080] [--path /poi] [--db FILE]\n"
+        "                      [--delay SECONDS] [--fault KIND [--fault-every N]]\n"
+        "  --host ADDRESS   address to listen on (default 127.0.0.1)\n"
+        "  --port N         port to listen on, 0 for a free one (default 8080)\n"
+        "  --path PATH      the path that takes POI requests (default /poi)\n"
+        "  --db FILE        SQLite database, created with sample data when missing or empty\n"
+        "                   (default nalpoi-service.db in the current directory)\n"
+        "  --delay SECONDS  answer every request this late (up to 3600)\n"
+        "  --fault KIND     misbehave on every reply on PATH: " + FaultNames() + "\n"
+        "  --fault-every N  ... on every Nth reply only\n"
+        "  A POST to PATH/KIND always gets that fault, whatever --fault says.\n";
+    return usage.c_str();
 }
 
 OptionsVerdict ParseServiceOptions(int argc, char** argv, ServiceOptions& options,
@@ -38,6 +64,9 @@ OptionsVerdict ParseServiceOptions(int argc, char** argv, ServiceOptions& option
         {"port", required_argument, nullptr, 'p'},
         {"path", required_argument, nullptr, 'P'},
         {"db", required_argument, nullptr, 'd'},
+        {"delay", required_argument, nullptr, 'D'},
+        {"fault", required_argument, nullptr, 'f'},
+        {"fault-every", required_argument, nullptr, 'e'},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -64,6 +93,24 @@ OptionsVerdict ParseServiceOptions(int argc, char** argv, ServiceOptions& option
                 break;
             case 'd':
                 options.db = optarg;
+                break;
+            case 'D':
+                if (!ParseSeconds(optarg, options.faults.delay_seconds)) {
+                    error = std::string("invalid delay: ") + optarg;
+                    return OptionsVerdict::kInvalid;
+                }
+                break;
+            case 'f':
+                if (!FaultFromName(optarg, options.faults.fault)) {
+                    error = std::string("unknown fault: ") + optarg + " (one of " + FaultNames() + ")";
+                    return OptionsVerdict::kInvalid;
+                }
+                break;
+            case 'e':
+                if (!ParseCount(optarg, options.faults.every)) {
+                    error = std::string("invalid --fault-every: ") + optarg;
+                    return OptionsVerdict::kInvalid;
+                }
                 break;
             case 'h':
                 return OptionsVerdict::kHelp;

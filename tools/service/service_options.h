@@ -1,9 +1,12 @@
 // The command line of nalpoi-service:
 //   nalpoi-service [--host 127.0.0.1] [--port 8080] [--path /poi] [--db FILE]
+//                  [--delay SECONDS] [--fault KIND [--fault-every N]]
 #ifndef NALPOI_SERVICE_SERVICE_OPTIONS_H
 #define NALPOI_SERVICE_SERVICE_OPTIONS_H
 
 #include <string>
+
+#include "fault_plan.h"
 
 namespace nalpoicomm {
 namespace service {
@@ -13,6 +16,7 @@ struct ServiceOptions {
     int port = 8080;              // 0 picks a free port
     std::string path = "/poi";    // the one path that takes requests
     std::string db = "nalpoi-service.db";
+    FaultPlan faults;
 };
 
 enum class OptionsVerdict { kRun, kHelp, kInvalid };
