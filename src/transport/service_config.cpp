@@ -28,15 +28,15 @@ constexpr std::size_t kParsePadding = 4;
 // The whole file, or false when it cannot be read or is too large. Read in
 // pieces, so that a file of a few hundred bytes costs a few hundred bytes.
 bool ReadConfigText(const char* path, std::string& text) {
+    text.clear();
     // Closed on every way out, a failed allocation below included.
     const UniqueFile file(std::fopen(path, "rb"));
     if (file == nullptr) return false;
-    text.clear();
     char piece[4096];
     std::size_t read;
     while ((read = std::fread(piece, 1, sizeof piece, file.get())) > 0) {
-        if (text.size() + read > kMaxServiceConfigBytes) return false;
         text.append(piece, read);
+        if (text.size() > kMaxServiceConfigBytes) return false;  // the size says why
     }
     return std::ferror(file.get()) == 0;
 }
@@ -60,37 +60,55 @@ std::vector<char> PaddedParseText(const std::string& text) {
 
 }  // namespace
 
-WCHAR* ReadServiceUrl() {
+WCHAR* ReadServiceUrl(ServiceConfigReading* reading) {
+    // Says why there is no URL, when asked; the library itself only needs
+    // the null.
+    const auto fail = [reading](ServiceConfigProblem problem) -> WCHAR* {
+        if (reading != nullptr) reading->problem = problem;
+        return nullptr;
+    };
     char path[kPathChars];
-    if (!FormConfigPath(kServiceConfigFormat, path)) return nullptr;
+    if (!FormConfigPath(kServiceConfigFormat, path)) return fail(ServiceConfigProblem::kNoPath);
+    if (reading != nullptr) reading->path = path;
 
     std::string fileText;
-    if (!ReadConfigText(path, fileText)) return nullptr;
+    if (!ReadConfigText(path, fileText)) {
+        return fail(fileText.size() > kMaxServiceConfigBytes ? ServiceConfigProblem::kTooLarge
+                                                             : ServiceConfigProblem::kUnreadable);
+    }
     // The XML parser recurses once per nesting level, so a deeply nested file
     // would overflow the stack of the thread that reads it: measure it first.
-    if (MeasureXmlNesting(fileText.c_str()) > kMaxXmlNesting) return nullptr;
+    if (MeasureXmlNesting(fileText.c_str()) > kMaxXmlNesting) {
+        return fail(ServiceConfigProblem::kTooDeep);
+    }
     std::vector<char> padded = PaddedParseText(fileText);
     TiXmlDocument document(path);
     document.Parse(padded.data(), nullptr, TIXML_DEFAULT_ENCODING);
-    if (document.Error()) return nullptr;
+    if (document.Error()) {
+        if (reading != nullptr) reading->parseError = document.ErrorDesc();
+        return fail(ServiceConfigProblem::kNotWellFormed);
+    }
     const TiXmlElement* root = document.FirstChildElement();
-    if (root == nullptr) return nullptr;
+    if (root == nullptr) return fail(ServiceConfigProblem::kNoRoot);
     const TiXmlElement* first = root->FirstChildElement();
-    if (first == nullptr) return nullptr;
+    if (first == nullptr) return fail(ServiceConfigProblem::kNoFirstChild);
     const char* text = first->GetText();
-    if (text == nullptr) return nullptr;
-    const std::size_t length = std::strlen(text);
     // A character reference such as "&#0;" leaves a text node without text:
     // no URL, as if there were no text at all.
-    if (length == 0) return nullptr;
-    if (length >= kServiceUrlStore) return nullptr;  // never cut a URL: it would point elsewhere
+    if (text == nullptr || text[0] == 0) return fail(ServiceConfigProblem::kNoText);
+    const std::size_t length = std::strlen(text);
+    if (reading != nullptr) reading->url = text;
+    if (length >= kServiceUrlStore) {
+        return fail(ServiceConfigProblem::kTooLong);  // never cut a URL: it would point elsewhere
+    }
 
     char* store = static_cast<char*>(std::calloc(kServiceUrlStore, 1));
-    if (store == nullptr) return nullptr;
+    if (store == nullptr) return fail(ServiceConfigProblem::kNoMemory);
     std::memcpy(store, text, length);
     WCHAR* wide = nullptr;
     AnsiToWide(store, &wide);
     std::free(store);
+    if (wide == nullptr) return fail(ServiceConfigProblem::kNoMemory);
     return wide;
 }
 

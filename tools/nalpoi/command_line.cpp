@@ -30,6 +30,7 @@ const char kMainUsage[] =
     "  update   query one POI by its ID (SendUpdateRequest)\n"
     "  batch    fetch the revisions since a time stamp (RevBatch)\n"
     "  config   show or set the service URL of this install tree\n"
+    "  doctor   run an exchange step by step and name the step that fails\n"
     "\n"
     "Run 'nalpoi COMMAND --help' for a command's options.\n"
     "Exit status: 0 on result 1, 1 on any other result or failure, 2 on a usage error.\n";
@@ -67,8 +68,21 @@ const char kConfigUsage[] =
     "  --url URL     http:// or https:// URL of the service, up to 99 bytes\n"
     "  -h, --help    show this help\n";
 
+const char kDoctorUsage[] =
+    "usage: nalpoi doctor [--id ID] [--json] [--show-reply]\n"
+    "\n"
+    "Runs the steps of an update exchange one by one, as the library runs them,\n"
+    "for this install tree: config, url, connect, send, length, body, decode,\n"
+    "document; names the first that fails, with a hint, then makes the real\n"
+    "library call and shows its result. Exit status 0 when the exchange works.\n"
+    "\n"
+    "  --id ID        the POI ID to ask for (default H-1001)\n"
+    "  --json         one JSON object: steps, failed_step, result\n"
+    "  --show-reply   print the decoded reply as cc.xml holds it\n"
+    "  -h, --help     show this help\n";
+
 // Long-only options are told apart by these codes, above any character.
-enum OptionCode { kOptType = 256, kOptTime, kOptId, kOptName, kOptJson, kOptUrl };
+enum OptionCode { kOptType = 256, kOptTime, kOptId, kOptName, kOptJson, kOptUrl, kOptShowReply };
 
 int UsageError(const char* command, const char* message) {
     std::fprintf(stderr, "%s %s: %s\nTry '%s %s --help'.\n", kProgram, command, message, kProgram,
@@ -120,9 +134,19 @@ std::optional<int> ParseCommandOptions(int argc, char** argv, Invocation& invoca
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
+    const option doctorOptions[] = {
+        {"id", required_argument, nullptr, kOptId},
+        {"json", no_argument, nullptr, kOptJson},
+        {"show-reply", no_argument, nullptr, kOptShowReply},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
     const char* usage = kConfigUsage;
     const option* options = configOptions;
-    if (invocation.command == Command::Update) {
+    if (invocation.command == Command::Doctor) {
+        usage = kDoctorUsage;
+        options = doctorOptions;
+    } else if (invocation.command == Command::Update) {
         usage = kUpdateUsage;
         options = updateOptions;
     } else if (invocation.command == Command::Batch) {
@@ -149,6 +173,7 @@ std::optional<int> ParseCommandOptions(int argc, char** argv, Invocation& invoca
             case kOptName: invocation.name = optarg; break;
             case kOptJson: invocation.json = true; break;
             case kOptUrl: invocation.url = optarg; break;
+            case kOptShowReply: invocation.showReply = true; break;
             default: {
                 char message[160];
                 std::snprintf(message, sizeof message, "unknown option or missing value: '%s'",
@@ -171,6 +196,11 @@ std::optional<int> ParseCommandOptions(int argc, char** argv, Invocation& invoca
             {"--id", invocation.id, kIdChars},
             {"--name", invocation.name, kNameChars},
         };
+        return FirstTooLong(command, fields);
+    }
+    if (invocation.command == Command::Doctor) {
+        if (!idGiven) invocation.id = "H-1001";
+        const FieldValue fields[] = {{"--id", invocation.id, kIdChars}};
         return FirstTooLong(command, fields);
     }
     if (invocation.command == Command::Batch) {
@@ -215,6 +245,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Invocation& invocatio
         invocation.command = Command::Batch;
     } else if (std::strcmp(word, "config") == 0) {
         invocation.command = Command::Config;
+    } else if (std::strcmp(word, "doctor") == 0) {
+        invocation.command = Command::Doctor;
     } else {
         std::fprintf(stderr, "%s: unknown command '%s'\n%s", kProgram, word, kMainUsage);
         return kExitUsage;

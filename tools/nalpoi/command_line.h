@@ -1,4 +1,4 @@
-// The tool's command line: nalpoi update | batch | config, each with its own
+// The tool's command line: nalpoi update | batch | config | doctor, each with its own
 // options, parsed with getopt_long.
 #ifndef NALPOI_COMMAND_LINE_H
 #define NALPOI_COMMAND_LINE_H
@@ -8,7 +8,7 @@
 
 namespace nalpoicomm {
 
-enum class Command { Update, Batch, Config };
+enum class Command { Update, Batch, Config, Doctor };
 
 struct Invocation {
     Command command = Command::Update;
@@ -18,6 +18,7 @@ struct Invocation {
     std::string id;
     std::string name;
     std::optional<std::string> url;  // config: set to write, absent to show
+    bool showReply = false;          // doctor: print the reply as cc.xml holds it
 };
 
 constexpr int kExitOk = 0;

@@ -5,6 +5,10 @@
 #include <string>
 
 #include "command_line.h"
+#if !defined(_WIN32)
+#include "doctor.h"
+#include "doctor_report.h"
+#endif
 #include "exchanges.h"
 #include "json_report.h"
 #include "result_meanings.h"
@@ -72,7 +76,7 @@ int RunConfigCommand(const Invocation& invocation) {
     }
 
     std::string url;
-    if (!ReadServiceConfig(tree, url, error)) {
+    if (!ReadServiceConfig(url, error)) {
         std::fprintf(stderr, "nalpoi config: not configured: %s\n", error.c_str());
         return kExitFailed;
     }
@@ -86,6 +90,23 @@ int RunConfigCommand(const Invocation& invocation) {
     return kExitOk;
 }
 
+int RunDoctorCommand(const Invocation& invocation) {
+#if defined(_WIN32)
+    (void)invocation;
+    std::fprintf(stderr, "nalpoi doctor: not in this build (it probes with libcurl)\n");
+    return kExitUsage;
+#else
+    const DoctorReport report = RunDoctor(invocation.id);
+    if (invocation.json) {
+        std::printf("%s\n", DoctorJson(report, invocation.showReply).c_str());
+    } else {
+        PrintDoctorText(stdout, report, invocation.showReply);
+    }
+    std::fflush(stdout);
+    return report.works ? kExitOk : kExitFailed;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,6 +117,7 @@ int main(int argc, char** argv) {
             case Command::Update: return RunUpdateCommand(invocation);
             case Command::Batch: return RunBatchCommand(invocation);
             case Command::Config: return RunConfigCommand(invocation);
+            case Command::Doctor: return RunDoctorCommand(invocation);
         }
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "nalpoi: %s\n", failure.what());

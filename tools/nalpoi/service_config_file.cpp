@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
-#include <tinyxml.h>
+#include <cstdlib>
 
 #if defined(_WIN32)
 #include <windows.h>
 #endif
+
+#include "transport/service_config.h"
 
 namespace nalpoicomm {
 
@@ -176,25 +178,40 @@ bool WriteServiceConfig(const InstallTree& tree, const std::string& url, std::st
     return true;
 }
 
-bool ReadServiceConfig(const InstallTree& tree, std::string& url, std::string& error) {
-    if (access(tree.configFile.c_str(), F_OK) != 0) {
-        error = tree.configFile + " does not exist";
+bool ReadServiceConfig(std::string& url, std::string& error) {
+    // The library's own reading, with its limits, of its own file.
+    ServiceConfigReading reading;
+    WCHAR* wide = ReadServiceUrl(&reading);
+    std::free(wide);
+    if (reading.problem != ServiceConfigProblem::kNone) {
+        error = ServiceConfigReadingProblem(reading);
         return false;
     }
-    TiXmlDocument document(tree.configFile.c_str());
-    if (!document.LoadFile()) {
-        error = tree.configFile + " cannot be read as XML: " + document.ErrorDesc();
-        return false;
-    }
-    const TiXmlElement* root = document.FirstChildElement();
-    const TiXmlElement* first = root == nullptr ? nullptr : root->FirstChildElement();
-    const char* text = first == nullptr ? nullptr : first->GetText();
-    if (text == nullptr) {
-        error = tree.configFile + " names no service URL";
-        return false;
-    }
-    url = text;
+    url = reading.url;
     return true;
+}
+
+std::string ServiceConfigReadingProblem(const ServiceConfigReading& reading) {
+    switch (reading.problem) {
+        case ServiceConfigProblem::kNone: return std::string();
+        case ServiceConfigProblem::kNoPath: return "the install tree's path cannot be formed";
+        case ServiceConfigProblem::kUnreadable: return reading.path + " is missing or unreadable";
+        case ServiceConfigProblem::kTooLarge: return reading.path + " is over 64 KiB";
+        case ServiceConfigProblem::kTooDeep: return reading.path + " is nested too deeply";
+        case ServiceConfigProblem::kNotWellFormed:
+            return reading.path + " is not well-formed XML: " + reading.parseError;
+        case ServiceConfigProblem::kNoRoot: return reading.path + " holds no element";
+        case ServiceConfigProblem::kNoFirstChild:
+            return reading.path + ": the root element has no child element for the URL";
+        case ServiceConfigProblem::kNoText:
+            return reading.path + ": the root's first child element holds no text";
+        case ServiceConfigProblem::kTooLong:
+            return reading.path + ": the URL is " + std::to_string(reading.url.size()) +
+                   " bytes long; the library takes at most " +
+                   std::to_string(kServiceUrlMaxBytes) + ": " + reading.url;
+        case ServiceConfigProblem::kNoMemory: return "out of memory while reading " + reading.path;
+    }
+    return "the file cannot be read";
 }
 
 }  // namespace nalpoicomm

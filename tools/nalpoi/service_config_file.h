@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "transport/service_config.h"
+
 namespace nalpoicomm {
 
 // Paths of the running executable's install tree; false with `error` set
@@ -26,9 +28,13 @@ std::string ServiceConfigDocument(const std::string& url);
 // library never reads a half-written one.
 bool WriteServiceConfig(const InstallTree& tree, const std::string& url, std::string& error);
 
-// Reads the URL as the library does: the text of the first child element of
-// the root, whatever the names. False with `error` set when there is none.
-bool ReadServiceConfig(const InstallTree& tree, std::string& url, std::string& error);
+// Reads the URL with the library's own reading (the text of the first child
+// element of the root, whatever the names, and the library's limits). False
+// with `error` set, in words, when the library would find none.
+bool ReadServiceConfig(std::string& url, std::string& error);
+
+// Why the library finds no URL, in words; empty when it finds one.
+std::string ServiceConfigReadingProblem(const ServiceConfigReading& reading);
 
 }  // namespace nalpoicomm
 

@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""nalpoi doctor names the step that breaks an exchange.
+
+Usage: doctor_test.py BUILD_DIR
+
+Installs BUILD_DIR into a temporary prefix and, for each broken setup (real
+files in the prefix's configdat/, the installed nalpoi-service with its
+fault paths, a closed port), runs the installed `nalpoi doctor --json` and
+checks the failed step, the library's result and the exit status. Prints
+one line per check and closes with "N passed, N failed".
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+
+from demo_flow_test import (COMMAND_TIMEOUT, Service, Tree, check, describe, free_port, json_of,
+                            results)
+
+
+def doctor(tree, *extra):
+    proc = tree.run("doctor", "--json", *extra)
+    return json_of(proc) or {}, proc
+
+
+def write_config(tree, text):
+    os.makedirs(os.path.dirname(tree.config_file), exist_ok=True)
+    with open(tree.config_file, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+def test_broken_setups(tree, url):
+    long_url = url + "/" + "p" * (100 - len(url))
+    setups = [
+        # label, how to break it, failed step, result
+        ("no serviceIP.xml", lambda: os.remove(tree.config_file), "config", -2),
+        ("serviceIP.xml not well-formed", lambda: write_config(tree, "<r><u>" + url + "</u>"),
+         "config", -2),
+        ("a URL of 100 bytes", lambda: write_config(tree, f"<r><u>{long_url}</u></r>"), "config", -2),
+        ("a URL that cannot be split", lambda: write_config(tree, "<r><u>http://:80/</u></r>"),
+         "url", -2),
+        ("a closed port", lambda: tree.configure(f"http://127.0.0.1:{free_port()}/poi"),
+         "connect", -2),
+        ("a service that drops the request", lambda: tree.configure(url + "/drop"), "send", -2),
+        ("a chunked reply", lambda: tree.configure(url + "/no-length"), "length", -2),
+        ("Content-Length 0", lambda: tree.configure(url + "/zero-length"), "length", -2),
+        ("Content-Length 30720", lambda: tree.configure(url + "/oversize"), "length", -2),
+        ("a body that is not base64", lambda: tree.configure(url + "/garbage"), "decode", -1),
+        ("a reply without an element", lambda: tree.configure(url + "/no-element"), "document", -1),
+    ]
+    for label, breakage, step, result in setups:
+        tree.configure(url)
+        breakage()
+        report, proc = doctor(tree)
+        names = [s.get("name") for s in report.get("steps", [])]
+        check(f"{label}: fails at {step}, result {result}, exit 1",
+              report.get("failed_step") == step and names[-1:] == [step]
+              and report.get("result") == result and proc.returncode == 1, describe(proc))
+
+
+def test_working_setups(tree, url):
+    tree.configure(url + "/short")
+    report, proc = doctor(tree)
+    body = [s for s in report.get("steps", []) if s.get("name") == "body"]
+    check("half a body: a warning at body, no failed step, result 1, exit 0",
+          report.get("failed_step") is None and body and body[0]["detail"].startswith("warning")
+          and report.get("result") == 1 and proc.returncode == 0, describe(proc))
+
+    tree.configure(url + "/status0")
+    report, proc = doctor(tree)
+    check("Status 0: works, and says the host gets 219",
+          report.get("failed_step") is None and report.get("result") == 219
+          and any("219" in note for note in report.get("notes", [])) and proc.returncode == 0,
+          describe(proc))
+
+    tree.configure(url)
+    report, proc = doctor(tree, "--show-reply")
+    check("a working exchange: all eight steps ok, result 1, the reply shown, exit 0",
+          [s.get("name") for s in report.get("steps", [])] ==
+          ["config", "url", "connect", "send", "length", "body", "decode", "document"]
+          and all(s.get("ok") for s in report["steps"]) and report.get("result") == 1
+          and "<Poi>" in (report.get("reply") or "") and proc.returncode == 0, describe(proc))
+
+    tree.configure(f"http://127.0.0.1:{free_port()}/poi")
+    proc = tree.run("doctor")
+    check("text: the failing step, its hint and the library's result",
+          proc.returncode == 1 and "connect   FAIL" in proc.stdout and "hint:" in proc.stdout
+          and "gives -2" in proc.stdout and "fails at: connect" in proc.stdout, describe(proc))
+
+
+def main(argv):
+    if len(argv) != 2:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    with tempfile.TemporaryDirectory(prefix="nalpoi-doctor-") as work:
+        prefix = os.path.join(work, "prefix")
+        install = subprocess.run(["cmake", "--install", argv[1], "--prefix", prefix],
+                                 capture_output=True, text=True, timeout=COMMAND_TIMEOUT)
+        if check("cmake --install into a temporary prefix", install.returncode == 0,
+                 install.stdout + install.stderr):
+            tree = Tree(prefix)
+            service = Service(tree.service, os.path.join(work, "poi.db"),
+                              os.path.join(work, "service.log"))
+            try:
+                test_broken_setups(tree, service.url)
+                test_working_setups(tree, service.url)
+            finally:
+                check("nalpoi-service stops cleanly on SIGTERM", service.stop() == 0)
+    print(f"{results['passed']} passed, {results['failed']} failed")
+    return 0 if results["failed"] == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
