@@ -8,6 +8,7 @@
 #include "encoding/base64.h"
 #include "interface/exchange_state.h"
 #include "transport/service_config.h"
+#include "transport/service_url.h"
 
 namespace nalpoicomm {
 namespace {
@@ -43,25 +44,17 @@ bool RunExchange() {
     std::unique_ptr<WCHAR, FreeBlock> url(ReadServiceUrl());
     if (url == nullptr) return false;
 
-    WCHAR host[kUrlPartChars];
-    WCHAR path[kUrlPartChars];
-    URL_COMPONENTS components;
-    std::memset(&components, 0, sizeof components);
-    components.dwStructSize = sizeof components;
-    components.lpszHostName = host;
-    components.dwHostNameLength = kUrlPartChars;
-    components.lpszUrlPath = path;
-    components.dwUrlPathLength = kUrlPartChars;
-    const BOOL split = InternetCrackUrlW(url.get(), 0, 0, &components);
+    ServiceUrlParts parts;
+    const bool split = SplitServiceUrl(url.get(), parts);
     url.reset();
     if (!split) return false;  // nothing to connect to
 
     ExchangeHandles handles;
-    handles.connection = InternetConnectW(ExchangeState.SessionHandle, host, components.nPort,
+    handles.connection = InternetConnectW(ExchangeState.SessionHandle, parts.host, parts.port,
                                           PLATFORM_WIDE(""), PLATFORM_WIDE(""),
                                           INTERNET_SERVICE_HTTP, 0, 0);
     if (handles.connection == nullptr) return false;
-    handles.request = HttpOpenRequestW(handles.connection, PLATFORM_WIDE("POST"), path, nullptr,
+    handles.request = HttpOpenRequestW(handles.connection, PLATFORM_WIDE("POST"), parts.path, nullptr,
                                        nullptr, nullptr, 0, 0);
     if (handles.request == nullptr) return false;
 

@@ -13,7 +13,6 @@ namespace nalpoicomm {
 
 constexpr std::size_t kReplyStoreSize = 30720;  // raw reply of at most 30719 bytes + terminator
 constexpr std::size_t kReadChunkSize = 4096;    // bytes asked of each read
-constexpr std::size_t kUrlPartChars = 1024;     // host and path stores, in wide characters
 
 // Thread procedure; the argument is unused. Returns 1 on success and
 // 0xFFFFFFFF otherwise (nobody reads it: the outcome is in ExchangeState).

@@ -199,6 +199,30 @@ class SlowService:
         self.server.server_close()
 
 
+def run_installed(argv, usage, prefix_name, run):
+    """Installs argv[1] into a temporary prefix, starts its service and calls
+    run(tree, service_url, work); prints the summary line, returns the exit
+    status of a test script."""
+    if len(argv) != 2:
+        print(usage.strip(), file=sys.stderr)
+        return 2
+    with tempfile.TemporaryDirectory(prefix=prefix_name) as work:
+        prefix = os.path.join(work, "prefix")
+        install = subprocess.run(["cmake", "--install", argv[1], "--prefix", prefix],
+                                 capture_output=True, text=True, timeout=COMMAND_TIMEOUT)
+        if check("cmake --install into a temporary prefix", install.returncode == 0,
+                 install.stdout + install.stderr):
+            tree = Tree(prefix)
+            service = Service(tree.service, os.path.join(work, "poi.db"),
+                              os.path.join(work, "service.log"))
+            try:
+                run(tree, service.url, work)
+            finally:
+                check("nalpoi-service stops cleanly on SIGTERM", service.stop() == 0)
+    print(f"{results['passed']} passed, {results['failed']} failed")
+    return 0 if results["failed"] == 0 else 1
+
+
 def run_with_terminal_stderr(args):
     """Runs a command with stderr on a pseudo-terminal; returns (exit, stdout, terminal bytes)."""
     master, slave = pty.openpty()

@@ -11,12 +11,9 @@ one line per check and closes with "N passed, N failed".
 """
 
 import os
-import subprocess
 import sys
-import tempfile
 
-from demo_flow_test import (COMMAND_TIMEOUT, Service, Tree, check, describe, free_port, json_of,
-                            results)
+from demo_flow_test import check, describe, free_port, json_of, run_installed
 
 
 def doctor(tree, *extra):
@@ -90,26 +87,11 @@ def test_working_setups(tree, url):
 
 
 def main(argv):
-    if len(argv) != 2:
-        print(__doc__.strip(), file=sys.stderr)
-        return 2
-    with tempfile.TemporaryDirectory(prefix="nalpoi-doctor-") as work:
-        prefix = os.path.join(work, "prefix")
-        install = subprocess.run(["cmake", "--install", argv[1], "--prefix", prefix],
-                                 capture_output=True, text=True, timeout=COMMAND_TIMEOUT)
-        if check("cmake --install into a temporary prefix", install.returncode == 0,
-                 install.stdout + install.stderr):
-            tree = Tree(prefix)
-            service = Service(tree.service, os.path.join(work, "poi.db"),
-                              os.path.join(work, "service.log"))
-            try:
-                test_broken_setups(tree, service.url)
-                test_working_setups(tree, service.url)
-            finally:
-                check("nalpoi-service stops cleanly on SIGTERM", service.stop() == 0)
-    print(f"{results['passed']} passed, {results['failed']} failed")
-    return 0 if results["failed"] == 0 else 1
+    def run(tree, url, _work):
+        test_broken_setups(tree, url)
+        test_working_setups(tree, url)
 
+    return run_installed(argv, __doc__, "nalpoi-doctor-", run)
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv))

@@ -14,10 +14,9 @@ one line per check and closes with "N passed, N failed".
 import os
 import subprocess
 import sys
-import tempfile
 import time
 
-from demo_flow_test import COMMAND_TIMEOUT, Service, Tree, check, describe, json_of, results
+from demo_flow_test import COMMAND_TIMEOUT, Service, check, describe, json_of, run_installed
 
 # kind: (SendUpdateRequest's result, RevBatch's result)
 FAULT_RESULTS = {
@@ -85,26 +84,11 @@ def test_fault_options(tree, work):
 
 
 def main(argv):
-    if len(argv) != 2:
-        print(__doc__.strip(), file=sys.stderr)
-        return 2
-    with tempfile.TemporaryDirectory(prefix="nalpoi-faults-") as work:
-        prefix = os.path.join(work, "prefix")
-        install = subprocess.run(["cmake", "--install", argv[1], "--prefix", prefix],
-                                 capture_output=True, text=True, timeout=COMMAND_TIMEOUT)
-        if check("cmake --install into a temporary prefix", install.returncode == 0,
-                 install.stdout + install.stderr):
-            tree = Tree(prefix)
-            service = Service(tree.service, os.path.join(work, "poi.db"),
-                              os.path.join(work, "service.log"))
-            try:
-                test_fault_paths(tree, service.url)
-            finally:
-                check("nalpoi-service stops cleanly on SIGTERM", service.stop() == 0)
-            test_fault_options(tree, work)
-    print(f"{results['passed']} passed, {results['failed']} failed")
-    return 0 if results["failed"] == 0 else 1
+    def run(tree, url, work):
+        test_fault_paths(tree, url)
+        test_fault_options(tree, work)
 
+    return run_installed(argv, __doc__, "nalpoi-faults-", run)
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv))

@@ -20,6 +20,7 @@
 #include "result_meanings.h"
 #include "service_config_file.h"
 #include "transport/service_config.h"
+#include "transport/service_url.h"
 #include "transport/text_conversion.h"
 
 namespace nalpoicomm {
@@ -28,7 +29,6 @@ namespace {
 // The library's own limits: its update time limit, its URL part stores and
 // its Content-Length gate (1 to 30719).
 constexpr long kUpdateLimitMs = 20000;
-constexpr DWORD kUrlPartChars = 1024;
 constexpr unsigned long kReplyStoreSize = 30720;
 
 class Doctor {
@@ -291,24 +291,16 @@ DoctorReport RunDoctor(const std::string& id) {
         doctor.Fail("config", problem, hint);
     } else {
         doctor.Pass("config", reading.path + ": " + reading.url);
-        WCHAR host[kUrlPartChars];
-        WCHAR path[kUrlPartChars];
-        URL_COMPONENTS components;
-        std::memset(&components, 0, sizeof components);
-        components.dwStructSize = sizeof components;
-        components.lpszHostName = host;
-        components.dwHostNameLength = kUrlPartChars;
-        components.lpszUrlPath = path;
-        components.dwUrlPathLength = kUrlPartChars;
-        if (!InternetCrackUrlW(url.get(), 0, 0, &components)) {
+        ServiceUrlParts parts;
+        if (!SplitServiceUrl(url.get(), parts)) {
             doctor.Fail("url", "the URL cannot be split: " + reading.url,
                         "give a URL such as http://127.0.0.1:8080/poi");
         } else {
-            const std::string hostText = Narrow(host);
-            const std::string pathText = Narrow(path);
-            doctor.Pass("url", "host " + hostText + ", port " + std::to_string(components.nPort) +
+            const std::string hostText = Narrow(parts.host);
+            const std::string pathText = Narrow(parts.path);
+            doctor.Pass("url", "host " + hostText + ", port " + std::to_string(parts.port) +
                                    ", path " + (pathText.empty() ? "/" : pathText));
-            ProbeExchange(hostText, components.nPort, pathText, id, doctor);
+            ProbeExchange(hostText, parts.port, pathText, id, doctor);
         }
     }
 

@@ -1,0 +1,20 @@
+#include "transport/service_url.h"
+
+#include <cstring>
+
+namespace nalpoicomm {
+
+bool SplitServiceUrl(const WCHAR* url, ServiceUrlParts& parts) {
+    URL_COMPONENTS components;
+    std::memset(&components, 0, sizeof components);
+    components.dwStructSize = sizeof components;
+    components.lpszHostName = parts.host;
+    components.dwHostNameLength = kUrlPartChars;
+    components.lpszUrlPath = parts.path;
+    components.dwUrlPathLength = kUrlPartChars;
+    if (!InternetCrackUrlW(url, 0, 0, &components)) return false;
+    parts.port = components.nPort;
+    return true;
+}
+
+}  // namespace nalpoicomm
