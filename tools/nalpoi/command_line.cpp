@@ -22,7 +22,7 @@ static_assert(sizeof(__POIINFO2__::Time) - 1 == kTimeChars, "one Time width for 
 const char kProgram[] = "nalpoi";
 
 const char kMainUsage[] =
-    "usage: nalpoi COMMAND [OPTIONS]\n"
+    "usage: nalpoi [--tree DIR] COMMAND [OPTIONS]\n"
     "\n"
     "Exchanges point-of-interest data with the POI service through NalPoiComm.\n"
     "\n"
@@ -32,6 +32,8 @@ const char kMainUsage[] =
     "  config   show or set the service URL of this install tree\n"
     "  doctor   run an exchange step by step and name the step that fails\n"
     "\n"
+    "--tree DIR (or NALPOI_TREE=DIR): work on the install tree DIR, whose\n"
+    "configdat/ the library reads; nalpoi places itself in DIR/bin/ for that.\n"
     "Run 'nalpoi COMMAND --help' for a command's options.\n"
     "Exit status: 0 on result 1, 1 on any other result or failure, 2 on a usage error.\n";
 

@@ -8,6 +8,7 @@
 #if !defined(_WIN32)
 #include "doctor.h"
 #include "doctor_report.h"
+#include "tree_option.h"
 #endif
 #include "exchanges.h"
 #include "json_report.h"
@@ -111,6 +112,13 @@ int RunDoctorCommand(const Invocation& invocation) {
 
 int main(int argc, char** argv) {
     try {
+#if !defined(_WIN32)
+        std::string treeError;
+        if (!RunInRequestedTree(argc, argv, treeError)) {
+            std::fprintf(stderr, "nalpoi: %s\n", treeError.c_str());
+            return kExitFailed;
+        }
+#endif
         Invocation invocation;
         if (const auto status = ParseCommandLine(argc, argv, invocation)) return *status;
         switch (invocation.command) {

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Checks the packages of scripts/package by installing them, as a host
+# developer would (run by the package stage of scripts/test; the CI machine
+# is a throwaway, and the packages are removed again at the end):
+#   apt-get install ./*.deb; docs/examples/minimal_host.cpp built against the
+#   installed package with find_package(NalPoiComm) and with pkg-config, run
+#   from a host's install tree against the packaged nalpoi-service; the
+#   packaged nalpoi on that tree through --tree; each Windows zip unpacked
+#   into a fresh folder and its nalpoi.exe run under Wine (64- and 32-bit)
+#   against the same service; then apt-get purge.
+#
+# Usage: tests/packages/check_packages.sh PACKAGES_DIR WINE64 WINE32
+set -euo pipefail
+packages=$(cd "$1" && pwd)
+wine64=$2
+wine32=$3
+repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+work=$(mktemp -d /tmp/nalpoi-packages-XXXXXX)
+if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi
+service_pid=
+failures=0
+
+cleanup() {
+  [ -z "$service_pid" ] || kill -TERM "$service_pid" 2> /dev/null || true
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get purge -y -q libnalpoicomm1 libnalpoicomm-dev nalpoi-tools > /dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() {  # check NAME COMMAND...: one line per check
+  local name=$1
+  shift
+  if "$@" > "$work/last.log" 2>&1; then
+    echo "ok    $name"
+  else
+    echo "FAIL  $name"
+    sed 's/^/      /' "$work/last.log"
+    failures=$((failures + 1))
+  fi
+}
+
+echo "== apt-get install $(cd "$packages" && echo ./*.deb)"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$packages"/*.deb
+
+check "the packages are installed" dpkg -s libnalpoicomm1 libnalpoicomm-dev nalpoi-tools
+check "the library is found by its SONAME" bash -c "ldconfig -p | grep -q 'libNalPoiComm.so.1 '"
+
+# The packaged service, on a free port with a database of its own.
+/usr/bin/nalpoi-service --port 0 --db "$work/poi.db" > "$work/service.out" 2> "$work/service.log" &
+service_pid=$!
+url=
+for _ in $(seq 150); do
+  url=$(sed -n 's/^listening on //p' "$work/service.out")
+  [ -n "$url" ] && break
+  sleep 0.1
+done
+check "the packaged nalpoi-service announces its URL" test -n "$url"
+
+# A host's install tree: its executables in bin/, the URL in configdat/.
+tree=$work/host
+mkdir -p "$tree/bin" "$tree/configdat"
+printf '<?xml version="1.0"?>\n<ServiceConfig><ServiceUrl>%s</ServiceUrl></ServiceConfig>\n' \
+  "$url" > "$tree/configdat/serviceIP.xml"
+
+check "minimal_host builds with find_package(NalPoiComm)" bash -c "
+  cmake -S '$repo_root/docs/examples' -B '$work/cmake-build' > /dev/null &&
+  cmake --build '$work/cmake-build' > /dev/null &&
+  cp '$work/cmake-build/minimal_host' '$tree/bin/host-cmake'"
+check "minimal_host builds with pkg-config" bash -c "
+  c++ -std=c++17 '$repo_root/docs/examples/minimal_host.cpp' \$(pkg-config --cflags --libs nalpoicomm) \
+    -o '$tree/bin/host-pkgconfig'"
+for host in host-cmake host-pkgconfig; do
+  check "$host exchanges with the packaged service (both results 1)" bash -c "
+    output=\$('$tree/bin/$host') && echo \"\$output\" &&
+    grep -q '^SendUpdateRequest: 1\$' <<< \"\$output\" && grep -q '^RevBatch: 1\$' <<< \"\$output\""
+done
+check "the packaged nalpoi works on the host's tree with --tree" \
+  /usr/bin/nalpoi --tree "$tree" update --id H-1001
+check "... and with NALPOI_TREE" env NALPOI_TREE="$tree" /usr/bin/nalpoi batch
+
+# Each Windows zip in a fresh folder: its nalpoi.exe against the same service.
+for zip in "$packages"/NalPoiComm-*-win64.zip "$packages"/NalPoiComm-*-win32.zip; do
+  [ -f "$zip" ] || continue
+  name=$(basename "$zip" .zip)
+  folder=$work/$name
+  mkdir -p "$folder"
+  (cd "$folder" && python3 -m zipfile -e "$zip" .)
+  printf '<?xml version="1.0"?>\r\n<ServiceConfig><ServiceUrl>%s</ServiceUrl></ServiceConfig>\r\n' \
+    "$url" > "$folder/$name/configdat/serviceIP.xml"
+  wine=$wine64
+  [[ $name == *-win32 ]] && wine=$wine32
+  check "$name: nalpoi.exe update under Wine gives result 1" env WINEPREFIX="$work/wine-$name" \
+    WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" "$folder/$name/bin/nalpoi.exe" \
+    update --id H-1001
+done
+
+kill -TERM "$service_pid"
+wait "$service_pid" || true
+service_pid=
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get purge -y -q libnalpoicomm1 libnalpoicomm-dev nalpoi-tools > /dev/null
+check "the packages are removed again" bash -c "! dpkg-query -W -f='\${Status}' libnalpoicomm1 libnalpoicomm-dev nalpoi-tools 2> /dev/null | grep -q 'ok installed'"
+
+echo "packages: $failures failed"
+[ "$failures" -eq 0 ]
