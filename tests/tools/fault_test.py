@@ -77,6 +77,9 @@ def test_fault_options(tree, work):
         check("a fault path beside --fault plays its own fault", got == -2, describe(proc))
     finally:
         check("the service with faults stops cleanly", service.stop() == 0)
+    with open(os.path.join(work, "every.log"), encoding="utf-8") as log:
+        faulted = [line for line in log if line.rstrip().endswith(" fault=status0")]
+    check("the log marks the faulted replies", len(faulted) == 2, repr(faulted))
     bad = subprocess.run([tree.service, "--fault", "sometimes"], capture_output=True, text=True,
                          timeout=COMMAND_TIMEOUT)
     check("an unknown --fault is a usage error naming the kinds",

@@ -338,7 +338,8 @@ void HttpFrontEnd::Answer(int socket, const std::string& target, const std::stri
         close(socket);   // stopping
         return;
     }
-    log_.Request(KindName(outcome.kind), outcome.id, outcome.status, outcome.body.size());
+    log_.Request(KindName(outcome.kind), outcome.id, outcome.status, outcome.body.size(),
+                 fault == Fault::kNone ? nullptr : FaultName(fault));
 
     std::string reply = outcome.body;
     switch (fault) {

@@ -41,8 +41,10 @@ std::string FormatLogLine(std::time_t when, const char* kind, const std::string&
 }
 
 void RequestLog::Request(const char* kind, const std::string& id, const std::string& status,
-                         std::size_t reply_bytes) {
-    WriteLine(FormatLogLine(std::time(nullptr), kind, id, status, reply_bytes));
+                         std::size_t reply_bytes, const char* fault) {
+    std::string line = FormatLogLine(std::time(nullptr), kind, id, status, reply_bytes);
+    if (fault != nullptr) line += std::string(" fault=") + fault;
+    WriteLine(line);
 }
 
 void RequestLog::Error(const std::string& text) {

@@ -23,8 +23,10 @@ class RequestLog {
 public:
     explicit RequestLog(std::FILE* out) : out_(out) {}
 
+    // With `fault`, the line ends in " fault=<kind>": the reply was played
+    // as that fault, not sent as logged.
     void Request(const char* kind, const std::string& id, const std::string& status,
-                 std::size_t reply_bytes);
+                 std::size_t reply_bytes, const char* fault = nullptr);
 
     // A diagnostic that goes with a failed request: "<ISO time> error: <text>".
     void Error(const std::string& text);
