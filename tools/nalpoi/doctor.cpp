@@ -16,9 +16,12 @@
 #include "encoding/base64.h"
 #include "encoding/request_documents.h"
 #include "exchanges.h"
+#include "interface/exchange_sequence.h"
 #include "record_text.h"
 #include "result_meanings.h"
 #include "service_config_file.h"
+#include "transport/exchange_worker.h"
+#include "transport/install_paths.h"
 #include "transport/service_config.h"
 #include "transport/service_url.h"
 #include "transport/text_conversion.h"
@@ -26,10 +29,6 @@
 namespace nalpoicomm {
 namespace {
 
-// The library's own limits: its update time limit, its URL part stores and
-// its Content-Length gate (1 to 30719).
-constexpr long kUpdateLimitMs = 20000;
-constexpr unsigned long kReplyStoreSize = 30720;
 
 class Doctor {
 public:
@@ -157,7 +156,7 @@ bool ProbeExchange(const std::string& host, INTERNET_PORT port, const std::strin
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "RuzOruz");
     curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.get());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, kUpdateLimitMs);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(kUpdateTimeLimitMs));
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &TakeHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &received);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &TakeBody);
@@ -306,22 +305,20 @@ DoctorReport RunDoctor(const std::string& id) {
 
     // The call's own reply is shown only if the call wrote cc.xml: a file
     // left by an earlier exchange says nothing about this one.
-    InstallTree tree;
-    std::string error;
-    const bool treeFound = FindInstallTree(tree, error);
-    const std::string cache = tree.configDir + "/cc.xml";
+    char cache[kPathChars];
+    const bool treeFound = FormConfigPath(kReplyCacheFormat, cache);
     struct stat before {};
-    const bool existed = treeFound && stat(cache.c_str(), &before) == 0;
+    const bool existed = treeFound && stat(cache, &before) == 0;
 
     UpdateOutcome outcome;
     RunUpdate({"", "", id, ""}, outcome);
     report.result = outcome.result;
 
     struct stat after {};
-    if (treeFound && stat(cache.c_str(), &after) == 0 &&
+    if (treeFound && stat(cache, &after) == 0 &&
         (!existed || after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
          after.st_mtim.tv_nsec != before.st_mtim.tv_nsec || after.st_size != before.st_size)) {
-        if (std::FILE* file = std::fopen(cache.c_str(), "rb")) {
+        if (std::FILE* file = std::fopen(cache, "rb")) {
             char chunk[4096];
             std::size_t got;
             while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) report.reply.append(chunk, got);

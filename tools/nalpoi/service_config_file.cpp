@@ -19,8 +19,8 @@ namespace nalpoicomm {
 
 namespace {
 
-// The library copies the URL into a 100-byte store, terminator included.
-constexpr std::size_t kServiceUrlMaxBytes = 99;
+// The library copies the URL into its store, terminator included.
+constexpr std::size_t kServiceUrlMaxBytes = kServiceUrlStore - 1;
 // Room for the executable's path as the kernel reports it.
 constexpr std::size_t kExecutablePathBytes = 4096;
 
