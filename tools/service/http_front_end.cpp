@@ -236,6 +236,13 @@ bool HttpFrontEnd::Wait(double seconds) {
     return poll(&stop, 1, static_cast<int>(seconds * 1000)) == 0;
 }
 
+void HttpFrontEnd::Refuse(int socket, int status) {
+    SendAll(socket, Response(status, ""));
+    log_.Request("bad", "", std::to_string(status), 0);
+    shutdown(socket, SHUT_WR);
+    close(socket);
+}
+
 void HttpFrontEnd::Handle(Connection& connection) {
     const int socket = connection.socket;
     std::string data;
@@ -248,10 +255,7 @@ void HttpFrontEnd::Handle(Connection& connection) {
         data.append(piece, static_cast<std::size_t>(n));
     }
     if (head_end == std::string::npos) {
-        if (!data.empty()) {
-            SendAll(socket, Response(400, ""));
-            log_.Request("bad", "", "400", 0);
-        }
+        if (!data.empty()) return Refuse(socket, 400);
         close(socket);
         return;
     }
@@ -269,27 +273,13 @@ void HttpFrontEnd::Handle(Connection& connection) {
     std::size_t length = 0;
     std::string encoding;
     if (FindHeader(head, "Transfer-Encoding", encoding)) {
-        SendAll(socket, Response(400, ""));   // the client always sends a length
-        log_.Request("bad", "", "400", 0);
-        close(socket);
-        return;
+        return Refuse(socket, 400);   // the client always sends a length
     }
     if (FindHeader(head, "Content-Length", length_text)) {
         char* end = nullptr;
         const unsigned long long value = std::strtoull(length_text.c_str(), &end, 10);
-        if (length_text.empty() || *end != '\0') {
-            SendAll(socket, Response(400, ""));
-            log_.Request("bad", "", "400", 0);
-            close(socket);
-            return;
-        }
-        if (value > kMaxRequestBodyBytes) {
-            SendAll(socket, Response(413, ""));
-            log_.Request("bad", "", "413", 0);
-            shutdown(socket, SHUT_WR);
-            close(socket);
-            return;
-        }
+        if (length_text.empty() || *end != '\0') return Refuse(socket, 400);
+        if (value > kMaxRequestBodyBytes) return Refuse(socket, 413);
         length = static_cast<std::size_t>(value);
     }
     while (body.size() < length) {
@@ -302,12 +292,7 @@ void HttpFrontEnd::Handle(Connection& connection) {
     }
     body.resize(length);
 
-    if (method != "POST") {
-        SendAll(socket, Response(404, ""));
-        log_.Request("bad", "", "404", 0);
-        close(socket);
-        return;
-    }
+    if (method != "POST") return Refuse(socket, 404);
     Answer(socket, target, body);
 }
 
@@ -318,10 +303,7 @@ void HttpFrontEnd::Answer(int socket, const std::string& target, const std::stri
         if (faults_.fault != Fault::kNone && count % faults_.every == 0) fault = faults_.fault;
     } else if (target.compare(0, path_.size() + 1, path_ + "/") != 0 ||
                !FaultFromName(target.substr(path_.size() + 1), fault)) {
-        SendAll(socket, Response(404, ""));
-        log_.Request("bad", "", "404", 0);
-        close(socket);
-        return;
+        return Refuse(socket, 404);
     }
 
     ExchangeOutcome outcome;
@@ -329,10 +311,7 @@ void HttpFrontEnd::Answer(int socket, const std::string& target, const std::stri
         outcome = AnswerRequest(body, db_);
     } catch (const std::exception& failure) {
         log_.Error(failure.what());
-        SendAll(socket, Response(500, ""));
-        log_.Request("bad", "", "500", 0);
-        close(socket);
-        return;
+        return Refuse(socket, 500);
     }
     if (faults_.delay_seconds > 0 && !Wait(faults_.delay_seconds)) {
         close(socket);   // stopping

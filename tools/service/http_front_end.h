@@ -44,6 +44,8 @@ private:
     struct Connection;
     void Handle(Connection& connection);
     void Answer(int socket, const std::string& target, const std::string& body);
+    // Answers `status` with no body, logs the request as bad, closes.
+    void Refuse(int socket, int status);
     void ReapFinished(bool all);
     // Sleeps `seconds`, or less when the service stops; false then.
     bool Wait(double seconds);
