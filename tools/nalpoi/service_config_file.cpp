@@ -115,6 +115,8 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+bool RunningExecutable(std::string& path, std::string& error) { return ExecutablePath(path, error); }
+
 bool FindInstallTree(InstallTree& tree, std::string& error) {
     std::string executable;
     if (!ExecutablePath(executable, error)) return false;

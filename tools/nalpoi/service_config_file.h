@@ -18,6 +18,9 @@ struct InstallTree {
 };
 bool FindInstallTree(InstallTree& tree, std::string& error);
 
+// The running executable's path; false with `error` set when it cannot be read.
+bool RunningExecutable(std::string& path, std::string& error);
+
 // Empty when the library can use `url`; otherwise why not.
 std::string ServiceUrlProblem(const std::string& url);
 

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "service_config_file.h"
+
 namespace nalpoicomm {
 namespace {
 
@@ -61,13 +63,8 @@ bool RunInRequestedTree(int& argc, char** argv, std::string& error) {
     if (tree.empty()) return true;
 
     char resolved[PATH_MAX];
-    char self[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0) {
-        error = "cannot read the executable's path";
-        return false;
-    }
-    self[length] = 0;
+    std::string self;
+    if (!RunningExecutable(self, error)) return false;
     if (!MakeDirectories(tree + "/bin") || !MakeDirectories(tree + "/configdat") ||
         realpath(tree.c_str(), resolved) == nullptr) {
         error = "cannot create the install tree " + tree + ": " + std::strerror(errno);
@@ -78,7 +75,7 @@ bool RunInRequestedTree(int& argc, char** argv, std::string& error) {
 
     if (!SameExecutable(self, target)) {
         unlink(target.c_str());
-        if (link(self, target.c_str()) != 0 && !CopyFile(self, target)) {
+        if (link(self.c_str(), target.c_str()) != 0 && !CopyFile(self, target)) {
             error = "cannot place nalpoi in " + target + ": " + std::strerror(errno);
             return false;
         }
