@@ -108,35 +108,35 @@ void* RunThread(void* raw) {
     return nullptr;
 }
 
+// The time `after` from now on `clock`, as the join calls take it.
+timespec TimeFromNow(clockid_t clock, std::chrono::nanoseconds after) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    const std::chrono::nanoseconds at =
+        std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) + after;
+    timespec result{};
+    result.tv_sec = static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(at).count());
+    result.tv_nsec = static_cast<long>((at - std::chrono::seconds(result.tv_sec)).count());
+    return result;
+}
+
 timespec MonotonicDeadline(DWORD milliseconds) {
-    timespec deadline{};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += milliseconds / 1000;
-    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    return deadline;
+    return TimeFromNow(CLOCK_MONOTONIC, std::chrono::milliseconds(milliseconds));
+}
+
+// What is left of a monotonic deadline; zero or less once it has passed.
+std::chrono::nanoseconds Left(const timespec& deadline) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::chrono::seconds(deadline.tv_sec - now.tv_sec) +
+           std::chrono::nanoseconds(deadline.tv_nsec - now.tv_nsec);
 }
 
 int JoinUntil(pthread_t thread, const timespec& deadline) {
 #if defined(__SANITIZE_THREAD__)
     // ThreadSanitizer knows the realtime join only; the limit then follows
     // the wall clock, which is good enough for a test build.
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    timespec realtime{};
-    clock_gettime(CLOCK_REALTIME, &realtime);
-    realtime.tv_sec += deadline.tv_sec - now.tv_sec;
-    realtime.tv_nsec += deadline.tv_nsec - now.tv_nsec;
-    if (realtime.tv_nsec < 0) {
-        realtime.tv_sec -= 1;
-        realtime.tv_nsec += 1000000000L;
-    } else if (realtime.tv_nsec >= 1000000000L) {
-        realtime.tv_sec += 1;
-        realtime.tv_nsec -= 1000000000L;
-    }
+    const timespec realtime = TimeFromNow(CLOCK_REALTIME, Left(deadline));
     return pthread_timedjoin_np(thread, nullptr, &realtime);
 #else
     return pthread_clockjoin_np(thread, nullptr, CLOCK_MONOTONIC, &deadline);
@@ -153,9 +153,7 @@ int Join(const std::shared_ptr<ThreadObject>& object, const timespec* deadline) 
         } else {
             // The other joiner has the same or an earlier deadline in the
             // exchange; a waiter here re-checks on its own clock.
-            const timespec now = MonotonicDeadline(0);
-            const auto left = std::chrono::seconds(deadline->tv_sec - now.tv_sec) +
-                              std::chrono::nanoseconds(deadline->tv_nsec - now.tv_nsec);
+            const std::chrono::nanoseconds left = Left(*deadline);
             if (left <= std::chrono::nanoseconds::zero()) return ETIMEDOUT;
             object->joinEnded.wait_for(lock, left);
         }
