@@ -9,6 +9,15 @@
 #include "NalPoiComm.h"
 
 // X(record, field, offset with 4-byte pointers, offset with 8-byte pointers, type)
+// The added and updated hotels share one layout.
+#define NALPOI_HOTEL_FIELDS(X, record)                           \
+    X(record, ID, 0, 0, char[50])                                \
+    X(record, Tel, 50, 50, char[20])                             \
+    X(record, Con, 72, 72, char*)                                \
+    X(record, Addr, 76, 80, char[50])                            \
+    X(record, HN, 126, 130, char[100])                           \
+    X(record, Pri, 226, 230, __PRIITEM__[3])
+
 // 32-bit: Con right after Tel at 20; 64-bit: Con aligned up to 24, so the
 // content fields after it shift by 8. In the hotels Tel ends at 70 and both
 // widths align Con up to 72; the fields after it shift by 4 on 64-bit.
@@ -29,18 +38,8 @@
     X(__POICONTENT__, Time, 74, 82, char[20])                    \
     X(__POICONTENT__, Pri, 94, 102, __PRIITEM__[3])              \
     X(__POICONTENT__, Reserved, 376, 384, char[4])               \
-    X(__ADDHOTEL__, ID, 0, 0, char[50])                          \
-    X(__ADDHOTEL__, Tel, 50, 50, char[20])                       \
-    X(__ADDHOTEL__, Con, 72, 72, char*)                          \
-    X(__ADDHOTEL__, Addr, 76, 80, char[50])                      \
-    X(__ADDHOTEL__, HN, 126, 130, char[100])                     \
-    X(__ADDHOTEL__, Pri, 226, 230, __PRIITEM__[3])               \
-    X(__UPDHOTEL__, ID, 0, 0, char[50])                          \
-    X(__UPDHOTEL__, Tel, 50, 50, char[20])                       \
-    X(__UPDHOTEL__, Con, 72, 72, char*)                          \
-    X(__UPDHOTEL__, Addr, 76, 80, char[50])                      \
-    X(__UPDHOTEL__, HN, 126, 130, char[100])                     \
-    X(__UPDHOTEL__, Pri, 226, 230, __PRIITEM__[3])               \
+    NALPOI_HOTEL_FIELDS(X, __ADDHOTEL__)                         \
+    NALPOI_HOTEL_FIELDS(X, __UPDHOTEL__)                         \
     X(__DELHOTEL__, ID, 0, 0, char[50])                          \
     X(__DELHOTEL__, HN, 50, 50, char[100])                       \
     X(__HOTELNUM__, NumA, 0, 0, int)                             \
