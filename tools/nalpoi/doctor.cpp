@@ -1,7 +1,6 @@
 #include "doctor.h"
 
 #include <curl/curl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <tinyxml.h>
 
@@ -17,6 +16,7 @@
 #include "encoding/request_documents.h"
 #include "exchanges.h"
 #include "interface/exchange_sequence.h"
+#include "platform/posix/header_lines.h"
 #include "record_text.h"
 #include "result_meanings.h"
 #include "service_config_file.h"
@@ -85,19 +85,6 @@ std::size_t TakeBody(char* data, std::size_t size, std::size_t count, void* raw)
     auto* received = static_cast<Received*>(raw);
     received->body.append(data, size * count);
     return size * count;
-}
-
-const char* Header(const Received& received, const char* name) {
-    const std::size_t length = std::strlen(name);
-    for (const std::string& line : received.headers) {
-        if (line.size() > length && line[length] == ':' &&
-            strncasecmp(line.c_str(), name, length) == 0) {
-            const char* value = line.c_str() + length + 1;
-            while (*value == ' ' || *value == '\t') ++value;
-            return value;
-        }
-    }
-    return nullptr;
 }
 
 std::string ProxyInUse() {
@@ -203,8 +190,8 @@ bool ProbeExchange(const std::string& host, INTERNET_PORT port, const std::strin
     }
 
     // Content-Length as the library reads it: the first header, decimal digits.
-    const char* lengthText = Header(received, "Content-Length");
-    const char* encoding = Header(received, "Transfer-Encoding");
+    const char* lengthText = FindHeader(received.headers, "Content-Length");
+    const char* encoding = FindHeader(received.headers, "Transfer-Encoding");
     if (lengthText == nullptr) {
         doctor.Fail("length",
                     encoding != nullptr ? std::string("no Content-Length: the reply is ") + encoding

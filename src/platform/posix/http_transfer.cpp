@@ -1,10 +1,10 @@
 #include "platform/posix/http_transfer.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+
+#include "platform/posix/header_lines.h"
 
 namespace nalpoicomm {
 namespace {
@@ -46,20 +46,6 @@ DWORD ErrorFromCurl(CURLcode code) {
 
 bool IsRedirect(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// Value of header `name` in `lines`, or null.
-const char* FindHeader(const std::vector<std::string>& lines, const char* name) {
-    const std::size_t length = std::strlen(name);
-    for (const std::string& line : lines) {
-        if (line.size() > length && line[length] == ':' &&
-            strncasecmp(line.c_str(), name, length) == 0) {
-            const char* value = line.c_str() + length + 1;
-            while (*value == ' ' || *value == '\t') ++value;
-            return value;
-        }
-    }
-    return nullptr;
 }
 
 // A Content-Length value as WinINet reads it to find the body's end:
