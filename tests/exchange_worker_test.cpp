@@ -291,13 +291,18 @@ TEST_F(ExchangeWorkerTest, HttpsUrlGoesToPort443WithoutTls) {
 }
 
 TEST_F(ExchangeWorkerTest, ClosingTheSessionAbortsABlockedWorker) {
-    for (bool hangBeforeBody : {true, false}) {
+    const struct {
+        const char* scheme;
+        bool hangBeforeBody;
+    } cases[] = {{"http", true}, {"http", false}, {"https", true}};  // https: a stalled handshake
+    for (const auto& blocked : cases) {
+        const bool hangBeforeBody = blocked.hangBeforeBody;
         TestHttpServer server;
         server.SetScript(hangBeforeBody
                              ? ReplyScript{ReplyStep::Hang()}
                              : ReplyScript{ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nQUJD"),
                                            ReplyStep::Hang()});
-        WriteServiceConfig(server.Url());
+        WriteServiceConfig(blocked.scheme + server.Url().substr(4));
         const auto start = Clock::now();
         const WorkerRun run = RunWorkerOnce("UkVR", true, 300);
         const auto elapsed = Clock::now() - start;

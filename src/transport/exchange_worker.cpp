@@ -15,6 +15,10 @@ namespace {
 
 constexpr DWORD kWorkerSucceeded = 1;
 constexpr DWORD kWorkerFailed = 0xFFFFFFFFu;  // -1
+// An https URL is spoken to over TLS with the peer verified, and follows no
+// redirect: WinINet would follow one to http in clear text, and cannot be
+// told to refuse that hop alone.
+constexpr DWORD kSecureRequestFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT;
 
 // Closes the request, then the connection, on every way out.
 struct ExchangeHandles {
@@ -55,7 +59,7 @@ bool RunExchange() {
                                           INTERNET_SERVICE_HTTP, 0, 0);
     if (handles.connection == nullptr) return false;
     handles.request = HttpOpenRequestW(handles.connection, PLATFORM_WIDE("POST"), parts.path, nullptr,
-                                       nullptr, nullptr, 0, 0);
+                                       nullptr, nullptr, parts.secure ? kSecureRequestFlags : 0, 0);
     if (handles.request == nullptr) return false;
 
     const DWORD requestLength = static_cast<DWORD>(std::strlen(ExchangeState.RequestText));

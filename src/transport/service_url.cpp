@@ -14,6 +14,7 @@ bool SplitServiceUrl(const WCHAR* url, ServiceUrlParts& parts) {
     components.dwUrlPathLength = kUrlPartChars;
     if (!InternetCrackUrlW(url, 0, 0, &components)) return false;
     parts.port = components.nPort;
+    parts.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
     return true;
 }
 

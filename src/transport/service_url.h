@@ -15,6 +15,7 @@ struct ServiceUrlParts {
     WCHAR host[kUrlPartChars];
     WCHAR path[kUrlPartChars];
     INTERNET_PORT port = 0;
+    bool secure = false;  // an https URL: TLS with a verified peer, never clear text
 };
 
 // False when the URL cannot be split (nothing to connect to).

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/posix/header_lines.h"
+#include "platform/posix/tls_policy.h"
 
 namespace nalpoicomm {
 namespace {
@@ -43,6 +44,8 @@ DWORD ErrorFromCurl(CURLcode code) {
             return ERROR_INTERNET_INTERNAL_ERROR;
     }
 }
+
+bool IsSecureUrl(const std::string& url) { return url.compare(0, 8, "https://") == 0; }
 
 bool IsRedirect(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -112,7 +115,7 @@ void HttpTransfer::Abort() {
     if (polling_.load() && multi_ != nullptr) curl_multi_wakeup(multi_);
 }
 
-DWORD HttpTransfer::Start(const std::string& url, bool post) {
+DWORD HttpTransfer::Start(const std::string& url, bool post, bool secure) {
     Finish();
     pendingHeaders_.clear();
     headers_.clear();
@@ -126,6 +129,7 @@ DWORD HttpTransfer::Start(const std::string& url, bool post) {
     bodyLeft_ = 0;
     outOfMemory_ = false;
     result_ = CURLE_OK;
+    errorText_[0] = 0;
     currentUrl_ = url;
 
     if (multi_ == nullptr || (easy_ = curl_easy_init()) == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
@@ -137,7 +141,10 @@ DWORD HttpTransfer::Start(const std::string& url, bool post) {
     }
     curl_easy_setopt(easy_, CURLOPT_URL, currentUrl_.c_str());
     curl_easy_setopt(easy_, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http");
+    // One scheme per hop: an https hop can never fall back to clear text.
+    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http");
+    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorText_);
+    if (secure && ApplyTlsPolicy(easy_) != CURLE_OK) return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
     curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);  // followed here, with WinINet's rules
@@ -191,47 +198,65 @@ DWORD HttpTransfer::Drive(Ready ready) {
     }
 }
 
-bool HttpTransfer::FollowRedirect(std::string& url, bool& post) {
+// Where the redirect leads: http and https only, and never from https back
+// to clear text (WinINet would follow that hop; this layer refuses it).
+DWORD HttpTransfer::FollowRedirect(std::string& url, bool& post, bool& secure) {
     const char* location = FindHeader(headers_, "Location");
-    if (location == nullptr || *location == 0) return false;
+    if (location == nullptr || *location == 0) return ERROR_HTTP_REDIRECT_FAILED;
     CURLU* resolved = curl_url();
-    if (resolved == nullptr) return false;
+    if (resolved == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     bool ok = curl_url_set(resolved, CURLUPART_URL, currentUrl_.c_str(), 0) == CURLUE_OK &&
               curl_url_set(resolved, CURLUPART_URL, location, 0) == CURLUE_OK;
     char* scheme = nullptr;
     char* text = nullptr;
     ok = ok && curl_url_get(resolved, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-         std::strcmp(scheme, "http") == 0 &&  // never on to another protocol
+         (std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0) &&
          curl_url_get(resolved, CURLUPART_URL, &text, 0) == CURLUE_OK;
-    if (ok) url = text;
+    DWORD error = ok ? ERROR_SUCCESS : ERROR_HTTP_REDIRECT_FAILED;
+    if (ok && secure && std::strcmp(scheme, "https") != 0) error = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
+    if (error == ERROR_SUCCESS) {
+        url = text;
+        secure = std::strcmp(scheme, "https") == 0;
+    }
     curl_free(scheme);
     curl_free(text);
     curl_url_cleanup(resolved);
     // 301, 302 and 303 are re-sent as GET without a body; 307 and 308 keep
     // the POST and its body.
     if (status_ == 301 || status_ == 302 || status_ == 303) post = false;
-    return ok;
+    return error;
+}
+
+// Why a transfer failed before its headers were in: a TLS failure by its
+// WinINet name, else by libcurl's result.
+DWORD HttpTransfer::TransferError() const {
+    if (outOfMemory_) return ERROR_NOT_ENOUGH_MEMORY;
+    const TlsFailure tls = ClassifyTlsFailure(easy_, result_, errorText_);
+    if (tls != TlsFailure::kNone) return TlsFailureError(tls);
+    const DWORD failure = ErrorFromCurl(result_);
+    return failure == ERROR_SUCCESS ? ERROR_HTTP_INVALID_SERVER_RESPONSE : failure;
 }
 
 DWORD HttpTransfer::Perform(const std::string& url, const std::string& method,
-                            const std::string& body, const std::string& userAgent) {
+                            const std::string& body, const std::string& userAgent,
+                            bool followRedirects) {
     body_ = body;
     userAgent_ = userAgent;
     std::string target = url;
     bool post = method == "POST";
+    bool secure = IsSecureUrl(url);
     for (redirects_ = 0;; ++redirects_) {
-        DWORD error = Start(target, post);
+        DWORD error = Start(target, post, secure);
         if (error != ERROR_SUCCESS) return error;
         error = Drive([this] { return headersComplete_; });
         if (error != ERROR_SUCCESS) return error;
-        if (!headersComplete_) {
-            const DWORD failure = outOfMemory_ ? ERROR_NOT_ENOUGH_MEMORY : ErrorFromCurl(result_);
-            return failure == ERROR_SUCCESS ? ERROR_HTTP_INVALID_SERVER_RESPONSE : failure;
+        if (!headersComplete_) return TransferError();
+        if (!followRedirects || !IsRedirect(status_) || FindHeader(headers_, "Location") == nullptr) {
+            return ERROR_SUCCESS;
         }
-        if (!IsRedirect(status_) || FindHeader(headers_, "Location") == nullptr) return ERROR_SUCCESS;
-        if (redirects_ == kMaxRedirects || !FollowRedirect(target, post)) {
-            return ERROR_HTTP_REDIRECT_FAILED;
-        }
+        if (redirects_ == kMaxRedirects) return ERROR_HTTP_REDIRECT_FAILED;
+        error = FollowRedirect(target, post, secure);
+        if (error != ERROR_SUCCESS) return error;
     }
 }
 
@@ -266,7 +291,7 @@ DWORD HttpTransfer::Read(void* destination, std::size_t capacity, std::size_t& d
     // Running out of memory is not an end of the body: what arrived is not all.
     if (outOfMemory_) return ERROR_NOT_ENOUGH_MEMORY;
     if (result_ == CURLE_OK || result_ == CURLE_PARTIAL_FILE) return ERROR_SUCCESS;
-    return ErrorFromCurl(result_);
+    return TransferError();
 }
 
 std::size_t HttpTransfer::TakeHeader(const char* data, std::size_t length) {

@@ -30,10 +30,11 @@ public:
     HttpTransfer& operator=(const HttpTransfer&) = delete;
 
     // Sends `method` (POST with `body`, or GET) to `url` and waits for the final
-    // response headers, following redirects as WinINet does. ERROR_SUCCESS or
-    // a WinINet error code.
+    // response headers, following redirects as WinINet does when
+    // `followRedirects` holds. An https URL goes over TLS with the peer
+    // verified (tls_policy.h). ERROR_SUCCESS or a WinINet error code.
     DWORD Perform(const std::string& url, const std::string& method, const std::string& body,
-                  const std::string& userAgent);
+                  const std::string& userAgent, bool followRedirects);
 
     // Body bytes, up to `capacity`. ERROR_SUCCESS with 0 bytes at the end of
     // the body (also when the connection closed before Content-Length bytes);
@@ -47,7 +48,8 @@ public:
     void Abort();
 
 private:
-    DWORD Start(const std::string& url, bool post);
+    DWORD Start(const std::string& url, bool post, bool secure);
+    DWORD TransferError() const;
     void Finish();
     // Drives the transfer until `ready()` holds, the transfer is done, or it
     // was aborted.
@@ -56,7 +58,7 @@ private:
     std::size_t Buffered() const { return buffer_.size() - readPos_; }
     bool BodyComplete() const { return bodyLimited_ && bodyLeft_ == 0; }
     void SetBodyLimit();
-    bool FollowRedirect(std::string& url, bool& post);
+    DWORD FollowRedirect(std::string& url, bool& post, bool& secure);
 
     // libcurl's header and write callback, calling `Take` on the transfer.
     template <std::size_t (HttpTransfer::*Take)(const char*, std::size_t)>
@@ -92,6 +94,7 @@ private:
     unsigned long long bodyLeft_ = 0;
     bool outOfMemory_ = false;  // a callback could not take what curl gave it
     CURLcode result_ = CURLE_OK;
+    char errorText_[CURL_ERROR_SIZE] = {};  // libcurl's words for a failure (names TLS failures)
 };
 
 }  // namespace nalpoicomm

@@ -41,7 +41,8 @@ std::string RequestUrl(const InternetObject& request) {
     if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
     std::string path = request.path.empty() || request.path[0] != '/' ? "/" + request.path
                                                                        : request.path;
-    return "http://" + host + ":" + std::to_string(request.port) + path;
+    return (request.secure ? "https://" : "http://") + host + ":" + std::to_string(request.port) +
+           path;
 }
 
 // Content-Length as WinINet reads it: the leading decimal digits; a value
@@ -113,7 +114,8 @@ HINTERNET HttpOpenRequestW(HINTERNET connection, LPCWSTR verb, LPCWSTR objectNam
     return Guarded([&]() -> HINTERNET {
         const std::string method = IsEmpty(verb) ? std::string("GET") : Utf8(verb);
         if ((method != "POST" && method != "GET") || version != nullptr || referrer != nullptr ||
-            acceptTypes != nullptr || flags != 0) {
+            acceptTypes != nullptr ||
+            (flags & ~(INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT)) != 0) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
@@ -121,6 +123,8 @@ HINTERNET HttpOpenRequestW(HINTERNET connection, LPCWSTR verb, LPCWSTR objectNam
         request->kind = InternetKind::Request;
         request->verb = method;
         request->path = IsEmpty(objectName) ? std::string("/") : Utf8(objectName);
+        request->secure = (flags & INTERNET_FLAG_SECURE) != 0;
+        request->followRedirects = (flags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0;
         // Made before the handle is published, so a close from another thread
         // only ever sees a complete transfer.
         request->transfer = std::make_unique<nalpoicomm::HttpTransfer>();
@@ -180,8 +184,9 @@ BOOL HttpEndRequestW(HINTERNET handle, INTERNET_BUFFERSW* buffersOut, DWORD flag
             request->body.size() != request->announcedLength) {  // a short body would stall the peer
             return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
         }
-        const DWORD error = request->transfer->Perform(RequestUrl(*request), request->verb,
-                                                       request->body, request->userAgent);
+        const DWORD error =
+            request->transfer->Perform(RequestUrl(*request), request->verb, request->body,
+                                       request->userAgent, request->followRedirects);
         if (error != ERROR_SUCCESS) return Fail(error);
         request->state = RequestState::Received;
         return TRUE;

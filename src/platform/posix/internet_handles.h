@@ -31,6 +31,8 @@ struct InternetObject {
     std::mutex callMutex;  // one call at a time on a request
     std::string verb;
     std::string path;
+    bool secure = false;           // INTERNET_FLAG_SECURE: https, peer verified
+    bool followRedirects = true;   // cleared by INTERNET_FLAG_NO_AUTO_REDIRECT
     RequestState state = RequestState::Opened;
     DWORD announcedLength = 0;
     std::string body;
