@@ -15,9 +15,12 @@ inline std::size_t CollectReply(char* data, std::size_t size, std::size_t count,
     return size * count;
 }
 
-// POSTs `body` to `url` as "RuzOruz"; the reply body goes to `reply` unless it is null.
-inline bool BareCurlPost(const std::string& url, const std::string& body, std::string* reply) {
+// POSTs `body` to `url` as "RuzOruz"; the reply body goes to `reply` unless it
+// is null. An https URL is verified against `caFile` (else the system store).
+inline bool BareCurlPost(const std::string& url, const std::string& body, std::string* reply,
+                         const char* caFile = nullptr) {
     CURL* easy = curl_easy_init();
+    if (caFile != nullptr) curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
     curl_slist* headers = curl_slist_append(nullptr, "Content-Type:");
     headers = curl_slist_append(headers, "Accept:");
     headers = curl_slist_append(headers, "Expect:");

@@ -217,8 +217,12 @@ TEST(PlatformInternet, RefusesWhatItDoesNotOffer) {
     EXPECT_EQ(InternetConnectW(session, u"h", 80, u"user", u"pw", INTERNET_SERVICE_HTTP, 0, 0), nullptr)
         << "credentials are never sent";
     HINTERNET connection = InternetConnectW(session, u"h", 80, u"", u"", INTERNET_SERVICE_HTTP, 0, 0);
-    EXPECT_EQ(HttpOpenRequestW(connection, u"POST", u"/", nullptr, nullptr, nullptr, 0x00800000 /* secure */, 0),
-              nullptr);
+    for (DWORD ignoreCertificateError : {0x00001000u /* CN_INVALID */, 0x00002000u /* DATE_INVALID */}) {
+        EXPECT_EQ(HttpOpenRequestW(connection, u"POST", u"/", nullptr, nullptr, nullptr,
+                                   INTERNET_FLAG_SECURE | ignoreCertificateError, 0),
+                  nullptr)
+            << "verification cannot be switched off";
+    }
     EXPECT_EQ(HttpOpenRequestW(session, u"POST", u"/", nullptr, nullptr, nullptr, 0, 0), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
     InternetCloseHandle(session);

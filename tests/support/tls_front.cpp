@@ -92,11 +92,6 @@ std::string TlsFront::Received() const {
     return received_;
 }
 
-std::size_t TlsFront::Handshakes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return handshakes_;
-}
-
 void TlsFront::AcceptLoop() {
     for (;;) {
         pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
@@ -156,10 +151,6 @@ void TlsFront::Relay(int client) {
         ERR_clear_error();
         SSL_free(ssl);
         return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++handshakes_;
     }
     const timeval none{0, 0};
     setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);  // scripts may stall

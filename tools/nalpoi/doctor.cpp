@@ -17,6 +17,7 @@
 #include "exchanges.h"
 #include "interface/exchange_sequence.h"
 #include "platform/posix/header_lines.h"
+#include "platform/posix/tls_policy.h"
 #include "record_text.h"
 #include "result_meanings.h"
 #include "service_config_file.h"
@@ -87,8 +88,10 @@ std::size_t TakeBody(char* data, std::size_t size, std::size_t count, void* raw)
     return size * count;
 }
 
-std::string ProxyInUse() {
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
+std::string ProxyInUse(bool secure) {
+    const char* const names[] = {secure ? "https_proxy" : "http_proxy",
+                                 secure ? "HTTPS_PROXY" : "HTTP_PROXY", "all_proxy", "ALL_PROXY"};
+    for (const char* name : names) {
         const char* value = std::getenv(name);
         if (value != nullptr && *value != 0) return std::string(" (proxy from ") + name + ": " + value + ")";
     }
@@ -117,15 +120,56 @@ void NoteStatus(const TiXmlElement& root, Doctor& doctor) {
     }
 }
 
+std::string TrustSource() {
+    const char* file = std::getenv("SSL_CERT_FILE");
+    const char* dir = std::getenv("SSL_CERT_DIR");
+    if (file != nullptr && *file != 0) return std::string("SSL_CERT_FILE ") + file;
+    if (dir != nullptr && *dir != 0) return std::string("SSL_CERT_DIR ") + dir;
+    return "the system's trust store";
+}
+
+// The tls step: why the handshake failed, named, with what to do about it.
+void FailTls(TlsFailure failure, const std::string& host, const std::string& where,
+             const char* words, Doctor& doctor) {
+    const std::string said = *words != 0 ? std::string(" (") + words + ")" : std::string();
+    switch (failure) {
+        case TlsFailure::kUntrustedIssuer:
+            doctor.Fail("tls", "untrusted issuer: the certificate's chain ends at no CA in " +
+                                   TrustSource() + said,
+                        "to trust a private CA, set SSL_CERT_FILE=/path/to/ca.pem (or SSL_CERT_DIR) "
+                        "in the host's environment, or add it to the system store "
+                        "(/usr/local/share/ca-certificates, then update-ca-certificates)");
+            return;
+        case TlsFailure::kNameMismatch:
+            doctor.Fail("tls", "name mismatch: the certificate is not for " + host + said,
+                        "the URL's host must be a DNS name or IP address in the certificate's "
+                        "subjectAltName: use that name, or reissue the certificate");
+            return;
+        case TlsFailure::kNotValidNow:
+            doctor.Fail("tls", "the certificate is expired or not yet valid" + said,
+                        "renew the service's certificate, or check this machine's clock");
+            return;
+        case TlsFailure::kNotTls:
+            doctor.Fail("tls", "not TLS: the service at " + where + " answers in plain HTTP" + said,
+                        "use an http:// URL for a plain service, or give the service a certificate");
+            return;
+        case TlsFailure::kProtocol:
+        case TlsFailure::kNone:
+            doctor.Fail("tls", std::string("protocol: the TLS handshake failed") + said,
+                        "the service must offer TLS 1.2 or later with a certificate for " + host);
+            return;
+    }
+}
+
 // The probe of the exchange itself, from the split URL on. False once a
 // step has failed.
 bool ProbeExchange(const std::string& host, INTERNET_PORT port, const std::string& path,
-                   const std::string& id, Doctor& doctor) {
+                   bool secure, const std::string& id, Doctor& doctor) {
     __POIINFO__ query{};
     CopyIntoField(query.ID, id);
     const std::unique_ptr<char[]> request(BuildUpdateRequest(query));
     const std::string hostPart = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    const std::string url = "http://" + hostPart + ":" + std::to_string(port) +
+    const std::string url = (secure ? "https://" : "http://") + hostPart + ":" + std::to_string(port) +
                             (path.empty() || path[0] != '/' ? "/" : "") + path;
 
     Received received;
@@ -138,7 +182,11 @@ bool ProbeExchange(const std::string& host, INTERNET_PORT port, const std::strin
     for (const char* suppressed : {"Accept:", "Content-Type:", "Expect:"}) {
         headers = curl_slist_append(headers, suppressed);
     }
+    char words[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, words);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http");
+    if (secure) ApplyTlsPolicy(easy);  // the library's own verification
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "RuzOruz");
     curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.get());
@@ -152,30 +200,44 @@ bool ProbeExchange(const std::string& host, INTERNET_PORT port, const std::strin
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &received.status);
     long connected = 0;
     curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
+    const TlsFailure tls = secure ? ClassifyTlsFailure(easy, code, words) : TlsFailure::kNone;
     curl_slist_free_all(headers);
     curl_easy_cleanup(easy);
 
     const std::string where = hostPart + ":" + std::to_string(port);
     if (code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_RESOLVE_PROXY) {
-        doctor.Fail("connect", "host " + host + " cannot be resolved" + ProxyInUse(),
+        doctor.Fail("connect", "host " + host + " cannot be resolved" + ProxyInUse(secure),
                     "check the host name in the URL");
         return false;
     }
     if (code == CURLE_COULDNT_CONNECT || (code == CURLE_OPERATION_TIMEDOUT && connected == 0)) {
         doctor.Fail("connect",
                     (code == CURLE_COULDNT_CONNECT ? "refused or unreachable: " : "no answer from ") +
-                        where + ProxyInUse(),
+                        where + ProxyInUse(secure),
                     "is the service running and listening there? nalpoi-service prints "
                     "'listening on' with its URL");
         return false;
     }
-    doctor.Pass("connect", where + ProxyInUse());
+    doctor.Pass("connect", where + ProxyInUse(secure));
+    if (secure) {
+        if (tls != TlsFailure::kNone) {
+            FailTls(tls, host, where, words, doctor);
+            return false;
+        }
+        if (received.status != 0 || code == CURLE_OK) {
+            doctor.Pass("tls", "peer verified for " + host + " against " + TrustSource());
+        }
+    }
     if (received.status == 0) {
         std::string detail = "no reply came: ";
         if (code == CURLE_OPERATION_TIMEDOUT) {
             detail += "none within 20 s (the host gets -9)";
         } else if (code == CURLE_GOT_NOTHING) {
             detail += "the service closed the connection without a reply";
+        } else if (!secure && (code == CURLE_UNSUPPORTED_PROTOCOL || code == CURLE_WEIRD_SERVER_REPLY)) {
+            doctor.Fail("send", "the answer is not HTTP: " + std::string(curl_easy_strerror(code)),
+                        "the service may speak TLS on this port: try an https:// URL");
+            return false;
         } else {
             detail += curl_easy_strerror(code);
         }
@@ -285,8 +347,9 @@ DoctorReport RunDoctor(const std::string& id) {
             const std::string hostText = Narrow(parts.host);
             const std::string pathText = Narrow(parts.path);
             doctor.Pass("url", "host " + hostText + ", port " + std::to_string(parts.port) +
-                                   ", path " + (pathText.empty() ? "/" : pathText));
-            ProbeExchange(hostText, parts.port, pathText, id, doctor);
+                                   ", path " + (pathText.empty() ? "/" : pathText) +
+                                   (parts.secure ? ", TLS" : ""));
+            ProbeExchange(hostText, parts.port, pathText, parts.secure, id, doctor);
         }
     }
 
