@@ -14,6 +14,7 @@
 #include "encoding/request_documents.h"
 #include "interface/exchange_state.h"
 #include "platform/posix/internet_handles.h"
+#include "support/bounded_wait.h"
 #include "support/install_tree.h"
 #include "support/test_http_server.h"
 #include "support/worker_run.h"
@@ -306,7 +307,8 @@ TEST_F(ExchangeWorkerTest, ClosingTheSessionAbortsABlockedWorker) {
                                            ReplyStep::Hang()});
         WriteServiceConfig(blocked.scheme + server.Url().substr(4));
         const auto start = Clock::now();
-        const WorkerRun run = RunWorkerOnce("UkVR", true, 300);
+        const WorkerRun run =
+            FinishesWithin(std::chrono::seconds(10), "a 300 ms wait", [] { return RunWorkerOnce("UkVR", true, 300); });
         const auto elapsed = Clock::now() - start;
         EXPECT_FALSE(run.ended);
         // The blocked read fails as a whole, with the bytes it had gathered.

@@ -1,7 +1,9 @@
 // The two exported operations end to end: a real local service, a real
 // install tree, the real parsers, and every result code.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,12 +12,14 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "NalPoiComm.h"
 #include "encoding/request_documents.h"
 #include "interface/exchange_sequence.h"
 #include "interface/exchange_state.h"
+#include "support/bounded_wait.h"
 #include "support/install_tree.h"
 #include "support/record_fields.h"
 #include "support/replies.h"
@@ -46,10 +50,12 @@ __POIINFO2__ BatchQuery(const std::string& time) {
 }
 
 // A record as a host might pass it in: full of old bytes and an old pointer.
+char* const kOldCon = reinterpret_cast<char*>(0x1234);  // never dereferenced, never freed
+
 __POICONTENT__ UsedContent() {
     __POICONTENT__ c;
     std::memset(&c, 0xAB, sizeof c);
-    c.Con = reinterpret_cast<char*>(0x1234);  // never dereferenced, never freed
+    c.Con = kOldCon;
     return c;
 }
 
@@ -127,9 +133,12 @@ TEST_F(SendUpdateRequestTest, ResultCodesAndTheCacheFile) {
         __POIINFO__ q = Query("P-1");
         __POICONTENT__ content = UsedContent();
         EXPECT_EQ(SendUpdateRequest(q, content), c.code);
-        EXPECT_EQ(content.Con != nullptr, c.conHandedOut);
-        if (content.Con != nullptr) {
-            EXPECT_STREQ(content.Con, "kept");
+        // Only a Con that the call set is the host's to read and free.
+        EXPECT_NE(content.Con, kOldCon) << "a parser zeroes the record first";
+        char* const con = content.Con == kOldCon ? nullptr : content.Con;
+        EXPECT_EQ(con != nullptr, c.conHandedOut);
+        if (con != nullptr) {
+            EXPECT_STREQ(con, "kept");
         }
         if (c.code == 219) {
             EXPECT_STREQ(content.Tel, "") << "elements after the status are not read";
@@ -137,7 +146,7 @@ TEST_F(SendUpdateRequestTest, ResultCodesAndTheCacheFile) {
         if (c.code == 620) {
             EXPECT_STREQ(content.Tel, "early");
         }
-        std::free(content.Con);
+        std::free(con);
         EXPECT_EQ(ReadFile(ReplyCachePath()), TinyXmlSaved(c.reply));
         EXPECT_TRUE(FileExists(ReplyCachePath()));
     }
@@ -274,9 +283,10 @@ TEST_F(ExportedOperationsTest, TimeLimitEndsTheExchangeAtTheLimit) {
     server.SetScript({ReplyStep::Hang()});
     const auto start = Clock::now();
     bool stepRan = false;
-    const int result = nalpoicomm::RunExchangeSequence(
-        [] { return BuildAnyRequest(); }, 300,
-        [&](const char*) { stepRan = true; return 1; });
+    const int result = FinishesWithin(std::chrono::seconds(10), "a 300 ms limit", [&] {
+        return nalpoicomm::RunExchangeSequence(
+            [] { return BuildAnyRequest(); }, 300, [&](const char*) { stepRan = true; return 1; });
+    });
     const auto elapsed = Clock::now() - start;
     EXPECT_EQ(result, -9);
     EXPECT_FALSE(stepRan);
@@ -292,6 +302,32 @@ TEST_F(ExportedOperationsTest, TimeLimitEndsTheExchangeAtTheLimit) {
                   [&](const char* reply) { seen = reply; return 42; }),
               42);
     EXPECT_EQ(seen, "<r/>");
+}
+
+// After a time-out the caller waits for its worker without a limit: a worker
+// stuck where the session close cannot reach it (opening a service file that
+// is a FIFO no one writes to yet) has ended before the call returns.
+TEST_F(ExportedOperationsTest, AfterATimeOutTheCallWaitsForItsWorker) {
+    RemoveFile(ServiceConfigPath());
+    ASSERT_EQ(mkfifo(ServiceConfigPath().c_str(), 0600), 0);
+    constexpr auto kStuck = std::chrono::milliseconds(2500);
+    std::thread writer([=] {
+        std::this_thread::sleep_for(kStuck);
+        // Only a reader that is there gets the file, so this never blocks.
+        const int fifo = open(ServiceConfigPath().c_str(), O_WRONLY | O_NONBLOCK);
+        if (fifo >= 0) close(fifo);  // an empty file: the worker fails and ends
+    });
+    const auto start = Clock::now();
+    const int result = FinishesWithin(std::chrono::seconds(20), "the wait after a time-out", [] {
+        return nalpoicomm::RunExchangeSequence([] { return BuildAnyRequest(); }, 200,
+                                               [](const char*) { return 1; });
+    });
+    const auto elapsed = Clock::now() - start;
+    writer.join();
+    RemoveFile(ServiceConfigPath());
+    EXPECT_EQ(result, -9);
+    EXPECT_GE(elapsed, kStuck) << "returned while its worker still ran";
+    EXPECT_LT(elapsed, kStuck + std::chrono::seconds(5));
 }
 
 TEST_F(ExportedOperationsTest, ExceptionsInsideEndTheCallWithMinus2) {

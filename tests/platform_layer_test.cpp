@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,12 +14,16 @@
 #include "platform/posix/internet_handles.h"
 #include "platform/posix/thread_stacks.h"
 #include "platform/win32_api.h"
+#include "support/bounded_wait.h"
 #include "support/test_http_server.h"
 
 using namespace testsupport;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+// Far above any wait here, far below one read in the wrong unit.
+constexpr std::chrono::milliseconds kWaitBound{5000};
 
 struct Cracked {
     bool ok;
@@ -156,26 +164,27 @@ TEST(PlatformInternet, StreamsALargeBodyIntactAndEndsWithEmptyReads) {
 // buffer unless the body ends; the first Content-Length ends the body, even
 // on a connection that stays open or carries more.
 TEST(PlatformInternet, ReadsFillTheBufferUpToTheBodysEnd) {
-    const struct { const char* what; ReplyScript script; std::vector<std::string> reads; } cases[] = {
+    // `queried`: what HttpQueryInfoW gives for Content-Length (the first header, as the body's end).
+    const struct { const char* what; ReplyScript script; DWORD queried; std::vector<std::string> reads; } cases[] = {
         {"pieces with pauses",
          {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\nab"), ReplyStep::Sleep(50),
           ReplyStep::Send("cdefg"), ReplyStep::Sleep(50), ReplyStep::Send("hijkl"), ReplyStep::Hang()},
-         {"abcdefgh", "ijkl"}},
+         12, {"abcdefgh", "ijkl"}},
         {"two lengths: the first holds",
-         {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 9\r\n\r\n"
+         {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 40000\r\n\r\n"
                           "abcdefghi"), ReplyStep::Hang()},
-         {"abcde"}},
+         5, {"abcde"}},
         {"two lengths, the first longer",
          {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\nContent-Length: 5\r\n\r\n"
                           "abcdefghi"), ReplyStep::Hang()},
-         {"abcdefgh", "i"}},
+         9, {"abcdefgh", "i"}},
         {"a length that is no number: to the close",
          {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: x\r\n\r\nabcdefghij")},
-         {"abcdefgh", "ij"}},
+         0, {"abcdefgh", "ij"}},
         {"chunked: the chunks decide",
          {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n"
                           "3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n"), ReplyStep::Hang()},
-         {"abcde"}},
+         2, {"abcde"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -183,6 +192,11 @@ TEST(PlatformInternet, ReadsFillTheBufferUpToTheBodysEnd) {
         server.SetScript(c.script);
         Exchange exchange(server);
         ASSERT_TRUE(exchange.sent);
+        DWORD length = 0xFFFFFFFF;
+        DWORD size = sizeof length;
+        EXPECT_TRUE(HttpQueryInfoW(exchange.request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                                   &length, &size, nullptr));
+        EXPECT_EQ(length, c.queried);
         std::vector<std::string> reads;
         char chunk[8];
         DWORD n = 0;
@@ -240,8 +254,11 @@ TEST(PlatformThreads, WaitEndsAtTheLimitOrAtTheThreadsEnd) {
         nullptr, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     const auto start = Clock::now();
-    EXPECT_EQ(WaitForSingleObject(thread, 100), WAIT_TIMEOUT);
-    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_EQ(FinishesWithin(kWaitBound, "a 100 ms wait", [&] { return WaitForSingleObject(thread, 100); }),
+              WAIT_TIMEOUT);
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(100));
+    EXPECT_LT(waited, kWaitBound);
     release = true;
     EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
@@ -273,13 +290,59 @@ TEST(PlatformThreads, EveryWaiterSeesTheEnd) {
     DWORD first = WAIT_FAILED;
     std::thread waiter([&] { first = WaitForSingleObject(thread, INFINITE); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(WaitForSingleObject(thread, 30), WAIT_TIMEOUT);
+    const auto start = Clock::now();
+    EXPECT_EQ(FinishesWithin(kWaitBound, "a 30 ms wait", [&] { return WaitForSingleObject(thread, 30); }),
+              WAIT_TIMEOUT);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(30));
     gRelease = true;
     EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
     waiter.join();
     EXPECT_EQ(first, WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
     EXPECT_TRUE(CloseHandle(thread));
+}
+
+namespace {
+
+// The permissions of the mapping that holds `address`, as /proc/self/maps says.
+std::string PermissionsAt(const void* address) {
+    std::ifstream maps("/proc/self/maps");
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    for (std::string line; std::getline(maps, line);) {
+        std::uintptr_t from = 0, to = 0;
+        char dash = 0;
+        std::string permissions;
+        std::istringstream fields(line);
+        fields >> std::hex >> from >> dash >> to >> permissions;
+        if (from <= at && at < to) return permissions;
+    }
+    return "unmapped";
+}
+
+}  // namespace
+
+// Below every worker's stack lies a page that faults: an overflow must not
+// write into whatever mapping lies below.
+TEST(PlatformThreads, AGuardPageLiesBelowEachStack) {
+    static std::string below;
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID) -> DWORD {
+            pthread_attr_t attributes;
+            void* stack = nullptr;
+            std::size_t size = 0;
+            if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+                pthread_attr_getstack(&attributes, &stack, &size);
+                pthread_attr_destroy(&attributes);
+            }
+            below = PermissionsAt(static_cast<char*>(stack) - 1);
+            return 0;
+        },
+        nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_EQ(below.substr(0, 3), "---") << below;
 }
 
 // A thread whose handle is closed while it runs goes on; once it has ended,

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "NalPoiComm.h"
+#include "platform/win32_api.h"
 #include "support/install_tree.h"
 #include "support/replies.h"
 #include "support/test_certificates.h"
@@ -47,6 +48,27 @@ UpdateOutcome Update(const std::string& url) {
     std::string tel = untouched ? "" : content.Tel;
     std::free(content.Con);
     return {result, tel, untouched};
+}
+
+// The platform layer's own error for a POST to https://`host`:`port`/poi
+// (ERROR_SUCCESS when it is answered).
+DWORD SecurePostError(const std::string& host, std::uint16_t port) {
+    HINTERNET session = InternetOpenW(u"RuzOruz", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    const std::u16string wideHost(host.begin(), host.end());
+    HINTERNET connection = InternetConnectW(session, wideHost.c_str(), port, u"", u"",
+                                            INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET request = HttpOpenRequestW(connection, u"POST", u"/poi", nullptr, nullptr, nullptr,
+                                         INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
+    INTERNET_BUFFERS buffers{};
+    buffers.dwStructSize = sizeof buffers;
+    buffers.dwBufferTotal = 2;
+    DWORD written = 0;
+    const bool sent = HttpSendRequestExW(request, &buffers, nullptr, 0, 0) &&
+                      InternetWriteFile(request, "hi", 2, &written) &&
+                      HttpEndRequestW(request, nullptr, 0, 0);
+    const DWORD error = sent ? ERROR_SUCCESS : GetLastError();
+    InternetCloseHandle(session);
+    return error;
 }
 
 bool WaitUntilListening(std::uint16_t port) {
@@ -91,19 +113,26 @@ TEST_F(TlsExchangeTest, OnlyAVerifiedPeerGetsTheRequest) {
         std::function<CertificateFiles()> certificate;
         const char* host;
         int result;
+        DWORD error;  // the platform layer's, as WinINet names it
     } cases[] = {
-        {"trusted, by IP address", [] { return trusted_->Issue("IP:127.0.0.1"); }, "127.0.0.1", 1},
-        {"trusted, by host name", [] { return trusted_->Issue("DNS:localhost"); }, "localhost", 1},
-        {"untrusted issuer", [] { return other_->Issue("IP:127.0.0.1"); }, "127.0.0.1", -2},
+        {"trusted, by IP address", [] { return trusted_->Issue("IP:127.0.0.1"); }, "127.0.0.1", 1,
+         ERROR_SUCCESS},
+        {"trusted, by host name", [] { return trusted_->Issue("DNS:localhost"); }, "localhost", 1,
+         ERROR_SUCCESS},
+        {"untrusted issuer", [] { return other_->Issue("IP:127.0.0.1"); }, "127.0.0.1", -2,
+         ERROR_INTERNET_INVALID_CA},
         {"wrong name", [] { return trusted_->Issue("DNS:elsewhere.test,IP:127.0.0.2"); },
-         "127.0.0.1", -2},
+         "127.0.0.1", -2, ERROR_INTERNET_SEC_CERT_CN_INVALID},
         {"host name not in the certificate", [] { return trusted_->Issue("IP:127.0.0.1"); },
-         "localhost", -2},
-        {"expired", [] { return trusted_->Issue("IP:127.0.0.1", -30, -1); }, "127.0.0.1", -2},
-        {"not yet valid", [] { return trusted_->Issue("IP:127.0.0.1", 1, 30); }, "127.0.0.1", -2},
+         "localhost", -2, ERROR_INTERNET_SEC_CERT_CN_INVALID},
+        {"expired", [] { return trusted_->Issue("IP:127.0.0.1", -30, -1); }, "127.0.0.1", -2,
+         ERROR_INTERNET_SEC_CERT_DATE_INVALID},
+        {"not yet valid", [] { return trusted_->Issue("IP:127.0.0.1", 1, 30); }, "127.0.0.1", -2,
+         ERROR_INTERNET_SEC_CERT_DATE_INVALID},
     };
     for (const auto& c : cases) {
         TlsFront front(service.Port(), c.certificate());
+        EXPECT_EQ(SecurePostError(c.host, front.Port()), c.error) << c.what;
         const std::size_t before = service.Requests().size();
         const UpdateOutcome outcome = Update(front.Url(c.host));
         EXPECT_EQ(outcome.result, c.result) << c.what;

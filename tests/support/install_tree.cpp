@@ -1,5 +1,9 @@
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -53,8 +57,10 @@ void WriteServiceConfig(const std::string& url) {
 
 namespace {
 
-// Copies this executable into a fresh <tmp>/app/bin and runs it from there.
-[[noreturn]] void ReexecFromInstallTree(char** argv) {
+// Copies this executable into a fresh <tmp>/app/bin, runs it from there in a
+// child and removes the tree however the child ended: a crash or a kill of
+// the tests must not leave trees behind. Ends as the child ended.
+[[noreturn]] void RunFromInstallTree(char** argv) {
     char base[] = "/tmp/nalpoi-test-XXXXXX";
     if (mkdtemp(base) == nullptr) {
         std::perror("mkdtemp");
@@ -67,9 +73,26 @@ namespace {
     const fs::path copy = app / "bin" / self.filename();
     fs::copy_file(self, copy);
     setenv(testsupport::kTreeVariable, app.c_str(), 1);
-    execv(copy.c_str(), argv);
-    std::perror("execv");
-    std::exit(2);
+    const pid_t child = fork();
+    if (child == 0) {
+        execv(copy.c_str(), argv);
+        std::perror("execv");
+        _exit(2);
+    }
+    // Ctrl-C and ctest's stop reach the child too (one process group); this
+    // process outlives it to clean up.
+    signal(SIGINT, SIG_IGN);
+    signal(SIGTERM, SIG_IGN);
+    int status = 0;
+    while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::error_code ignored;
+    fs::remove_all(base, ignored);
+    if (child > 0 && WIFSIGNALED(status)) {
+        signal(WTERMSIG(status), SIG_DFL);
+        raise(WTERMSIG(status));
+    }
+    std::exit(child > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 2);
 }
 
 }  // namespace
@@ -78,7 +101,7 @@ namespace testsupport {
 
 void EnterInstallTree(char** argv) {
     const char* tree = std::getenv(kTreeVariable);
-    if (tree == nullptr) ReexecFromInstallTree(argv);
+    if (tree == nullptr) RunFromInstallTree(argv);
     gInstallRoot = tree;
     unsetenv(kTreeVariable);  // children we start make their own tree
     // Loopback servers only: a proxy from the environment must not interfere.

@@ -150,7 +150,7 @@ class Service:
             stdout=subprocess.PIPE, stderr=self.log, stdin=subprocess.DEVNULL)
         ready, _, _ = select.select([self.proc.stdout], [], [], START_TIMEOUT)
         line = self.proc.stdout.readline().decode("utf-8", "replace") if ready else ""
-        match = re.fullmatch(r"listening on (http://127\.0\.0\.1:\d+/poi)\n", line)
+        match = re.fullmatch(r"listening on (https?://127\.0\.0\.1:\d+/poi)\n", line)
         if not match:
             self.stop()
             raise RuntimeError(f"nalpoi-service did not announce its port: {line!r}")

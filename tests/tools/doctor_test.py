@@ -11,9 +11,11 @@ one line per check and closes with "N passed, N failed".
 """
 
 import os
+import subprocess
 import sys
 
-from demo_flow_test import check, describe, free_port, json_of, run_installed
+from demo_flow_test import Service, check, describe, free_port, json_of, run_installed
+from test_certificates import issue, make_ca
 
 
 def doctor(tree, *extra):
@@ -86,10 +88,49 @@ def test_working_setups(tree, url):
           and "gives -2" in proc.stdout and "fails at: connect" in proc.stdout, describe(proc))
 
 
+def test_tls(tree, url, work):
+    """Each TLS failure named in the tls step; a verified peer passes it."""
+    folder = os.path.join(work, "tls")
+    trusted, other = make_ca(folder, "trusted"), make_ca(folder, "other")
+    services = [Service(tree.service, os.path.join(work, "tls.db"), os.path.join(work, "tls.log"),
+                        issue(folder, "trusted", "good", "IP:127.0.0.1")),
+                Service(tree.service, os.path.join(work, "tls2.db"), os.path.join(work, "tls2.log"),
+                        issue(folder, "other", "foreign"))]
+    good, foreign = (service.url for service in services)
+    setups = [
+        # label, URL, CA trusted through SSL_CERT_FILE, failed step or None, detail, hint has
+        ("a verified peer", good, trusted, None, "peer verified", ""),
+        ("a certificate of another CA", foreign, trusted, "tls", "untrusted issuer", "SSL_CERT_FILE"),
+        ("a private CA not trusted", good, None, "tls", "untrusted issuer", "SSL_CERT_FILE"),
+        ("a name the certificate lacks", good.replace("127.0.0.1", "localhost"), trusted, "tls",
+         "name mismatch", "subjectAltName"),
+        ("a plain service behind https", "https" + url[4:], trusted, "tls", "not TLS", "http://"),
+        ("a TLS service behind http", "http" + good[5:], trusted, "send", "no reply came", "https://"),
+    ]
+    try:
+        for label, target, ca, step, detail, hint in setups:
+            tree.configure(target)
+            environment = dict(os.environ, SSL_CERT_FILE=ca or other)
+            environment.pop("no_proxy", None)
+            proc = subprocess.run([tree.nalpoi, "doctor", "--json"], capture_output=True, text=True,
+                                  env=environment, timeout=60)
+            report = json_of(proc) or {}
+            named = [s for s in report.get("steps", []) if s.get("name") == (step or "tls")]
+            check(f"{label}: {step or 'works'}, {detail!r}",
+                  report.get("failed_step") == step and named
+                  and named[0].get("detail", "").startswith(detail)
+                  and hint in named[0].get("hint", "")
+                  and report.get("result") == (1 if step is None else -2), describe(proc))
+    finally:
+        for service in services:
+            service.stop()
+
+
 def main(argv):
-    def run(tree, url, _work):
+    def run(tree, url, work):
         test_broken_setups(tree, url)
         test_working_setups(tree, url)
+        test_tls(tree, url, work)
 
     return run_installed(argv, __doc__, "nalpoi-doctor-", run)
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Tests of nalpoi-service over real HTTP on 127.0.0.1.
+"""Tests of nalpoi-service over real HTTP and HTTPS on 127.0.0.1.
 
 Usage: service_test.py PATH_TO_NALPOI_SERVICE
 
@@ -15,13 +15,17 @@ import os
 import re
 import select
 import signal
+import socket
 import sqlite3
+import ssl
 import subprocess
 import sys
 import tempfile
 import time
 import traceback
 import xml.etree.ElementTree as ET
+
+from test_certificates import issue, make_ca
 
 DECLARATION = '<?xml version="1.0" encoding="UTF-8"?>'
 MAX_REPLY_BODY = 30719          # the client refuses a Content-Length of 30720 or more
@@ -31,6 +35,7 @@ STOP_TIMEOUT_S = 15
 LOG_LINE = re.compile(
     r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ (update|batch|bad) id=(\S+) status=(\S+) bytes=(\d+)$")
 BASE64_LINE = re.compile(r"^[A-Za-z0-9+/]*={0,2}$")
+HANDSHAKE_FAILURE = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ error: TLS handshake failed: .+$")
 
 NEWEST_SAMPLE_TIME = "2024-03-04 11:00:00"
 
@@ -93,18 +98,20 @@ def check_reply_framing(body, content_length):
 class Service:
     """One run of nalpoi-service; every reply is checked for its framing."""
 
-    def __init__(self, executable, db_path, workdir):
+    def __init__(self, executable, db_path, workdir, arguments=(), tls=None):
+        self.tls = tls   # an ssl.SSLContext for HTTPS, with --tls-* in `arguments`
         self.stderr_path = os.path.join(workdir, "stderr-%d.log" % time.monotonic_ns())
         self.stderr_file = open(self.stderr_path, "wb")
         self.process = subprocess.Popen(
-            [executable, "--port", "0", "--db", db_path], stdout=subprocess.PIPE,
+            [executable, "--port", "0", "--db", db_path, *arguments], stdout=subprocess.PIPE,
             stderr=self.stderr_file, cwd=workdir)
         ready, _, _ = select.select([self.process.stdout], [], [], START_TIMEOUT_S)
         if not ready:
             self.process.kill()
             raise AssertionError("no 'listening on' line within %d s" % START_TIMEOUT_S)
         line = self.process.stdout.readline().decode("ascii").rstrip("\n")
-        match = re.fullmatch(r"listening on http://127\.0\.0\.1:(\d+)(/poi)", line)
+        scheme = "https" if tls else "http"
+        match = re.fullmatch(r"listening on %s://127\.0\.0\.1:(\d+)(/poi)" % scheme, line)
         if not match:
             self.process.kill()
             raise AssertionError("unexpected first line: %r" % line)
@@ -124,8 +131,9 @@ class Service:
 
     def _send(self, method, path, body, headers):
         self.requests += 1
-        connection = http.client.HTTPConnection("127.0.0.1", self.port,
-                                                timeout=REQUEST_TIMEOUT_S)
+        kind, tls = ((http.client.HTTPSConnection, {"context": self.tls}) if self.tls
+                     else (http.client.HTTPConnection, {}))
+        connection = kind("127.0.0.1", self.port, timeout=REQUEST_TIMEOUT_S, **tls)
         try:
             connection.request(method, path, body=body, headers=headers)
             response = connection.getresponse()
@@ -495,11 +503,65 @@ def test_refuses_a_file_that_is_not_its_database(executable, workdir):
 
 def test_invalid_command_lines(executable, workdir):
     for arguments in (["--port", "65536"], ["--port", "http"], ["--path", "poi"],
-                      ["--bogus"], ["extra"]):
+                      ["--bogus"], ["extra"], ["--tls-cert", "a.pem"], ["--tls-key", "a.key"]):
         result = subprocess.run([executable] + arguments, capture_output=True,
                                 timeout=START_TIMEOUT_S, cwd=workdir)
         assert result.returncode == 2, (arguments, result.returncode)
         assert b"usage:" in result.stderr, arguments
+
+
+def ends_in_reset(service, path):
+    """POSTs over TLS, then reads below TLS to the end: True on a TCP reset
+    (Python 3.11's ssl on OpenSSL 3 reports a reset as an EOF)."""
+    body = client_base64(update_document("H-1001"))
+    raw = socket.create_connection(("127.0.0.1", service.port), timeout=REQUEST_TIMEOUT_S)
+    with service.tls.wrap_socket(raw, server_hostname="127.0.0.1") as tls:
+        tls.sendall(b"POST %s HTTP/1.1\r\nContent-Length: %d\r\n\r\n%s" % (
+            path.encode(), len(body), body))
+        with socket.socket(fileno=tls.detach()) as below:
+            below.settimeout(REQUEST_TIMEOUT_S)
+            try:
+                while below.recv(4096):
+                    pass
+            except ConnectionResetError:
+                return True
+    return False
+
+
+def test_https_serves_as_http_does(executable, workdir):
+    folder = os.path.join(workdir, "tls")
+    trusting = ssl.create_default_context(cafile=make_ca(folder, "ca"))   # that CA only
+    plain = Service(executable, os.path.join(workdir, "plain.db"), workdir)
+    files = issue(folder, "ca", "leaf")
+    secure = Service(executable, os.path.join(workdir, "https.db"), workdir, files, trusting)
+    silent = socket.create_connection(("127.0.0.1", secure.port))   # never sends a ClientHello
+    try:
+        for document in (update_document("H-1001"), batch_document("")):
+            assert secure.exchange(document)[2] == plain.exchange(document)[2], document
+        for fault, reset in (("reset", True), ("drop", False)):
+            assert ends_in_reset(secure, "/poi/" + fault) == reset, fault
+        for label, context in (("plain HTTP", None), ("no trust", ssl.create_default_context())):
+            secure.tls = context
+            try:
+                status = secure.post_raw(client_base64(update_document("H-1001")))[0]
+            except (OSError, http.client.HTTPException):   # ssl.SSLError is an OSError
+                status = None
+            assert status != 200, (label, status)
+        secure.tls = trusting
+        assert text_of(secure.exchange(update_document("H-1002"))[0], "Status") == "1"
+    finally:
+        started = time.monotonic()
+        code, lines = secure.stop()
+        stop_seconds = time.monotonic() - started
+        plain.stop()
+        silent.close()
+    assert code == 0 and stop_seconds < 8, "exit %r after %.1f s" % (code, stop_seconds)
+    assert len([line for line in lines if HANDSHAKE_FAILURE.match(line)]) == 2, lines
+    for key in ("ca.key", "missing.key"):   # not the certificate's key, no key at all
+        result = subprocess.run([executable, "--port", "0", "--tls-cert", "leaf.pem", "--tls-key",
+                                 key], capture_output=True, timeout=START_TIMEOUT_S, cwd=folder)
+        assert (result.returncode, result.stdout) == (1, b""), (key, result)
+        assert key.encode() in result.stderr, result.stderr
 
 
 SHARED_SERVICE_TESTS = [
@@ -522,6 +584,7 @@ OWN_SERVICE_TESTS = [
     test_large_revision_log_comes_in_oldest_first_parts,
     test_refuses_a_file_that_is_not_its_database,
     test_invalid_command_lines,
+    test_https_serves_as_http_does,
 ]
 
 

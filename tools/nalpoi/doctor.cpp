@@ -234,14 +234,13 @@ bool ProbeExchange(const std::string& host, INTERNET_PORT port, const std::strin
             detail += "none within 20 s (the host gets -9)";
         } else if (code == CURLE_GOT_NOTHING) {
             detail += "the service closed the connection without a reply";
-        } else if (!secure && (code == CURLE_UNSUPPORTED_PROTOCOL || code == CURLE_WEIRD_SERVER_REPLY)) {
-            doctor.Fail("send", "the answer is not HTTP: " + std::string(curl_easy_strerror(code)),
-                        "the service may speak TLS on this port: try an https:// URL");
-            return false;
         } else {
             detail += curl_easy_strerror(code);
         }
-        doctor.Fail("send", detail, "look at the service's log: it dropped the request");
+        doctor.Fail("send", detail,
+                    secure ? "look at the service's log: it dropped the request"
+                           : "look at the service's log: it dropped the request (a TLS service "
+                             "drops a plain one: is its URL https://?)");
         return false;
     }
     doctor.Pass("send", "POST " + path + ", " + std::to_string(std::strlen(request.get())) +

@@ -26,7 +26,8 @@ namespace nalpoicomm {
 namespace service {
 
 struct HttpFrontEnd::Connection {
-    int socket = -1;
+    Connection(int socket, const TlsContext* tls) : stream(socket, tls) {}
+    ConnectionStream stream;
     std::thread thread;
     std::atomic<bool> finished{false};
 };
@@ -37,7 +38,8 @@ namespace {
 // that is refused (413) before it is read.
 constexpr std::size_t kMaxRequestBodyBytes = 64 * 1024;
 constexpr std::size_t kMaxRequestHeadBytes = 16 * 1024;
-// A client that stops sending is dropped after this long.
+// A client that stops sending is dropped after this long; a TLS handshake
+// gets this long in all.
 constexpr int kSocketTimeoutSeconds = 10;
 // Not text/*: a reply is plain base64, never to be recoded on the way.
 constexpr const char* kReplyContentType = "application/octet-stream";
@@ -62,16 +64,6 @@ const char* Reason(int status) {
         case 500: return "Internal Server Error";
     }
     return "Unknown";
-}
-
-bool SendAll(int socket, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 std::string Head(int status, const std::string& framing) {
@@ -120,15 +112,11 @@ std::string FaultDocument(Fault fault, RequestKind kind) {
     }
 }
 
-void CloseWithReset(int socket) {
-    const linger reset{1, 0};
-    setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-}
-
 }  // namespace
 
-HttpFrontEnd::HttpFrontEnd(PoiDatabase& db, RequestLog& log, std::string path, FaultPlan faults)
-    : db_(db), log_(log), path_(std::move(path)), faults_(faults) {
+HttpFrontEnd::HttpFrontEnd(PoiDatabase& db, RequestLog& log, std::string path, FaultPlan faults,
+                           const TlsContext* tls)
+    : db_(db), log_(log), path_(std::move(path)), faults_(faults), tls_(tls) {
     if (pipe2(stop_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe failed");
 }
 
@@ -183,15 +171,19 @@ bool HttpFrontEnd::Serve() {
         const timeval limit{kSocketTimeoutSeconds, 0};
         setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        auto connection = std::make_unique<Connection>();
-        connection->socket = socket;
+        auto connection = std::make_unique<Connection>(socket, tls_);
         Connection& started = *connection;
         {
             std::lock_guard<std::mutex> lock(connections_mutex_);
             connections_.push_back(std::move(connection));
         }
         started.thread = std::thread([this, &started] {
-            Handle(started);
+            try {
+                Handle(started.stream);
+            } catch (const std::exception& failure) {   // memory, above all
+                log_.Error(failure.what());
+            }
+            started.stream.Close();
             started.finished = true;
         });
     }
@@ -199,7 +191,7 @@ bool HttpFrontEnd::Serve() {
     // hang) and let it finish.
     {
         std::lock_guard<std::mutex> lock(connections_mutex_);
-        for (auto& connection : connections_) shutdown(connection->socket, SHUT_RDWR);
+        for (auto& connection : connections_) connection->stream.Interrupt();
     }
     ReapFinished(true);
     return true;
@@ -236,27 +228,28 @@ bool HttpFrontEnd::Wait(double seconds) {
     return poll(&stop, 1, static_cast<int>(seconds * 1000)) == 0;
 }
 
-void HttpFrontEnd::Refuse(int socket, int status) {
-    SendAll(socket, Response(status, ""));
+void HttpFrontEnd::Refuse(ConnectionStream& stream, int status) {
+    stream.Write(Response(status, ""));
     log_.Request("bad", "", std::to_string(status), 0);
-    shutdown(socket, SHUT_WR);
-    close(socket);
 }
 
-void HttpFrontEnd::Handle(Connection& connection) {
-    const int socket = connection.socket;
+void HttpFrontEnd::Handle(ConnectionStream& stream) {
+    std::string error;
+    if (!stream.Handshake(stop_pipe_[0], kSocketTimeoutSeconds, error)) {
+        if (!error.empty()) log_.Error("TLS handshake failed: " + error);
+        return;
+    }
     std::string data;
     char piece[4096];
     std::size_t head_end = std::string::npos;
     while ((head_end = data.find("\r\n\r\n")) == std::string::npos) {
         if (data.size() > kMaxRequestHeadBytes) break;
-        const ssize_t n = recv(socket, piece, sizeof piece, 0);
+        const ssize_t n = stream.Read(piece, sizeof piece);
         if (n <= 0) break;
         data.append(piece, static_cast<std::size_t>(n));
     }
     if (head_end == std::string::npos) {
-        if (!data.empty()) return Refuse(socket, 400);
-        close(socket);
+        if (!data.empty()) Refuse(stream, 400);
         return;
     }
     const std::string head = data.substr(0, head_end);
@@ -273,37 +266,35 @@ void HttpFrontEnd::Handle(Connection& connection) {
     std::size_t length = 0;
     std::string encoding;
     if (FindHeader(head, "Transfer-Encoding", encoding)) {
-        return Refuse(socket, 400);   // the client always sends a length
+        return Refuse(stream, 400);   // the client always sends a length
     }
     if (FindHeader(head, "Content-Length", length_text)) {
         char* end = nullptr;
         const unsigned long long value = std::strtoull(length_text.c_str(), &end, 10);
-        if (length_text.empty() || *end != '\0') return Refuse(socket, 400);
-        if (value > kMaxRequestBodyBytes) return Refuse(socket, 413);
+        if (length_text.empty() || *end != '\0') return Refuse(stream, 400);
+        if (value > kMaxRequestBodyBytes) return Refuse(stream, 413);
         length = static_cast<std::size_t>(value);
     }
     while (body.size() < length) {
-        const ssize_t n = recv(socket, piece, sizeof piece, 0);
-        if (n <= 0) {
-            close(socket);   // gone before its body: nothing to answer
-            return;
-        }
+        const ssize_t n = stream.Read(piece, sizeof piece);
+        if (n <= 0) return;   // gone before its body: nothing to answer
         body.append(piece, static_cast<std::size_t>(n));
     }
     body.resize(length);
 
-    if (method != "POST") return Refuse(socket, 404);
-    Answer(socket, target, body);
+    if (method != "POST") return Refuse(stream, 404);
+    Answer(stream, target, body);
 }
 
-void HttpFrontEnd::Answer(int socket, const std::string& target, const std::string& body) {
+void HttpFrontEnd::Answer(ConnectionStream& stream, const std::string& target,
+                          const std::string& body) {
     Fault fault = Fault::kNone;
     if (target == path_) {
         const long count = ++path_requests_;
         if (faults_.fault != Fault::kNone && count % faults_.every == 0) fault = faults_.fault;
     } else if (target.compare(0, path_.size() + 1, path_ + "/") != 0 ||
                !FaultFromName(target.substr(path_.size() + 1), fault)) {
-        return Refuse(socket, 404);
+        return Refuse(stream, 404);
     }
 
     ExchangeOutcome outcome;
@@ -311,70 +302,57 @@ void HttpFrontEnd::Answer(int socket, const std::string& target, const std::stri
         outcome = AnswerRequest(body, db_);
     } catch (const std::exception& failure) {
         log_.Error(failure.what());
-        return Refuse(socket, 500);
+        return Refuse(stream, 500);
     }
-    if (faults_.delay_seconds > 0 && !Wait(faults_.delay_seconds)) {
-        close(socket);   // stopping
-        return;
-    }
+    if (faults_.delay_seconds > 0 && !Wait(faults_.delay_seconds)) return;   // stopping
     log_.Request(KindName(outcome.kind), outcome.id, outcome.status, outcome.body.size(),
                  fault == Fault::kNone ? nullptr : FaultName(fault));
 
     std::string reply = outcome.body;
     switch (fault) {
         case Fault::kNone:
-            SendAll(socket, Response(200, reply));
+            stream.Write(Response(200, reply));
             break;
         case Fault::kNoLength: {
             char size[32];
             std::snprintf(size, sizeof size, "%zx", reply.size());
-            SendAll(socket, Head(200, "Transfer-Encoding: chunked\r\n") + size + "\r\n" + reply +
-                                "\r\n0\r\n\r\n");
+            stream.Write(Head(200, "Transfer-Encoding: chunked\r\n") + size + "\r\n" + reply +
+                         "\r\n0\r\n\r\n");
             break;
         }
         case Fault::kZeroLength:
-            SendAll(socket, Response(200, ""));
+            stream.Write(Response(200, ""));
             break;
         case Fault::kOversize:
             reply.resize(kOversizeBody, 'A');
-            SendAll(socket, Response(200, reply));
+            stream.Write(Response(200, reply));
             break;
         case Fault::kShort:
-            SendAll(socket, Head(200, "Content-Length: " + std::to_string(reply.size()) + "\r\n") +
-                                reply.substr(0, reply.size() / 2));
+            stream.Write(Head(200, "Content-Length: " + std::to_string(reply.size()) + "\r\n") +
+                         reply.substr(0, reply.size() / 2));
             break;
         case Fault::kDrop:
             break;
         case Fault::kReset:
-            CloseWithReset(socket);
+            stream.Reset();
             break;
         case Fault::kHang:
             // Nothing is sent; the connection ends when the client gives up
             // or the service stops.
-            for (;;) {
-                pollfd fds[2] = {{socket, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
-                if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
-                if (fds[1].revents != 0) break;
-                if (fds[0].revents == 0) continue;
-                char drain[256];
-                const ssize_t n = recv(socket, drain, sizeof drain, MSG_DONTWAIT);
-                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) break;
-            }
+            stream.AwaitHangUp(stop_pipe_[0]);
             break;
         case Fault::kGarbage:
-            SendAll(socket, Response(200, "** this is not base64 at all **"));
+            stream.Write(Response(200, "** this is not base64 at all **"));
             break;
         case Fault::kNoElement:
         case Fault::kStatus0:
         case Fault::kStatus2:
-            SendAll(socket, Response(200, EncodeReplyBody(FaultDocument(fault, outcome.kind))));
+            stream.Write(Response(200, EncodeReplyBody(FaultDocument(fault, outcome.kind))));
             break;
         case Fault::kHttp500:
-            SendAll(socket, Response(500, reply));
+            stream.Write(Response(500, reply));
             break;
     }
-    if (fault != Fault::kReset) shutdown(socket, SHUT_WR);
-    close(socket);
 }
 
 }  // namespace service

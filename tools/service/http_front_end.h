@@ -1,5 +1,5 @@
-// The HTTP side of the service, on plain POSIX sockets: one request per
-// connection, answered and closed. A POST to the configured path runs one
+// The HTTP side of the service, on POSIX sockets, plain or under TLS: one
+// request per connection, answered and closed. A POST to the configured path runs one
 // exchange and answers 200 with the base64 reply; a POST to <path>/<fault>
 // plays that fault; any other method or path gets 404. Every request is
 // logged once. Owning the sockets lets the service misbehave on purpose
@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "connection_stream.h"
 #include "fault_plan.h"
 
 namespace nalpoicomm {
@@ -24,7 +25,10 @@ class RequestLog;
 
 class HttpFrontEnd {
 public:
-    HttpFrontEnd(PoiDatabase& db, RequestLog& log, std::string path, FaultPlan faults = {});
+    // With `tls`, which must outlive the front end, every connection speaks
+    // HTTPS.
+    HttpFrontEnd(PoiDatabase& db, RequestLog& log, std::string path, FaultPlan faults = {},
+                 const TlsContext* tls = nullptr);
     ~HttpFrontEnd();
     HttpFrontEnd(const HttpFrontEnd&) = delete;
     HttpFrontEnd& operator=(const HttpFrontEnd&) = delete;
@@ -42,10 +46,11 @@ public:
 
 private:
     struct Connection;
-    void Handle(Connection& connection);
-    void Answer(int socket, const std::string& target, const std::string& body);
-    // Answers `status` with no body, logs the request as bad, closes.
-    void Refuse(int socket, int status);
+    // Reads one request and answers it; the caller closes the stream.
+    void Handle(ConnectionStream& stream);
+    void Answer(ConnectionStream& stream, const std::string& target, const std::string& body);
+    // Answers `status` with no body and logs the request as bad.
+    void Refuse(ConnectionStream& stream, int status);
     void ReapFinished(bool all);
     // Sleeps `seconds`, or less when the service stops; false then.
     bool Wait(double seconds);
@@ -54,6 +59,7 @@ private:
     RequestLog& log_;
     std::string path_;
     FaultPlan faults_;
+    const TlsContext* tls_;           // null: plain HTTP
     std::mutex db_mutex_;             // the database serves one exchange at a time
     std::atomic<long> path_requests_{0};
     int listen_fd_ = -1;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <exception>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "http_front_end.h"
@@ -24,6 +25,7 @@ using nalpoicomm::service::OptionsVerdict;
 using nalpoicomm::service::PoiDatabase;
 using nalpoicomm::service::RequestLog;
 using nalpoicomm::service::ServiceOptions;
+using nalpoicomm::service::TlsContext;
 
 // How often a stop is repeated while the server has not yet begun serving.
 constexpr std::chrono::milliseconds kStopRetryInterval(10);
@@ -45,12 +47,20 @@ int Serve(const ServiceOptions& options) {
     // here, before any thread starts, they stay blocked in all of them.
     const sigset_t stop_signals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-    signal(SIGPIPE, SIG_IGN);   // a client that hangs up must not end the service
+    // A client that hangs up must not end the service; TLS writes go through
+    // OpenSSL, which cannot pass MSG_NOSIGNAL.
+    signal(SIGPIPE, SIG_IGN);
 
     try {
+        // Certificate and key first: a service that cannot serve HTTPS as
+        // asked leaves no database behind and never listens.
+        std::unique_ptr<TlsContext> tls;
+        if (!options.tls_certificate.empty()) {
+            tls = std::make_unique<TlsContext>(options.tls_certificate, options.tls_key);
+        }
         PoiDatabase db(options.db);
         RequestLog log(stderr);
-        HttpFrontEnd front_end(db, log, options.path, options.faults);
+        HttpFrontEnd front_end(db, log, options.path, options.faults, tls.get());
 
         const int port = front_end.Bind(options.host, options.port);
         if (port < 0) {
@@ -58,8 +68,8 @@ int Serve(const ServiceOptions& options) {
                          options.host.c_str(), options.port);
             return kExitFailure;
         }
-        std::printf("listening on http://%s:%d%s\n", options.host.c_str(), port,
-                    options.path.c_str());
+        std::printf("listening on %s://%s:%d%s\n", tls ? "https" : "http", options.host.c_str(),
+                    port, options.path.c_str());
         std::fflush(stdout);
 
         std::promise<void> serving_ended;
@@ -79,7 +89,7 @@ int Serve(const ServiceOptions& options) {
         if (!signalled) pthread_kill(stopper.native_handle(), SIGTERM);
         stopper.join();
         return served ? 0 : kExitFailure;
-    } catch (const std::exception& failure) {   // the database above all
+    } catch (const std::exception& failure) {   // the database or the TLS files above all
         std::fprintf(stderr, "nalpoi-service: %s\n", failure.what());
         return kExitFailure;
     }

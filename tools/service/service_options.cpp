@@ -45,6 +45,7 @@ const char* ServiceUsage() {
     static const std::string usage =
         "usage: nalpoi-service [--host 127.0.0.1] [--port 8080] [--path /poi] [--db FILE]\n"
         "                      [--delay SECONDS] [--fault KIND [--fault-every N]]\n"
+        "                      [--tls-cert FILE --tls-key FILE]\n"
         "  --host ADDRESS   address to listen on (default 127.0.0.1)\n"
         "  --port N         port to listen on, 0 for a free one (default 8080)\n"
         "  --path PATH      the path that takes POI requests (default /poi)\n"
@@ -53,6 +54,8 @@ const char* ServiceUsage() {
         "  --delay SECONDS  answer every request this late (up to 3600)\n"
         "  --fault KIND     misbehave on every reply on PATH: " + FaultNames() + "\n"
         "  --fault-every N  ... on every Nth reply only\n"
+        "  --tls-cert FILE  serve HTTPS with this PEM certificate chain, leaf first\n"
+        "  --tls-key FILE   ... and this PEM private key (give both or neither)\n"
         "  A POST to PATH/KIND always gets that fault, whatever --fault says.\n";
     return usage.c_str();
 }
@@ -67,6 +70,8 @@ OptionsVerdict ParseServiceOptions(int argc, char** argv, ServiceOptions& option
         {"delay", required_argument, nullptr, 'D'},
         {"fault", required_argument, nullptr, 'f'},
         {"fault-every", required_argument, nullptr, 'e'},
+        {"tls-cert", required_argument, nullptr, 'c'},
+        {"tls-key", required_argument, nullptr, 'k'},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -112,6 +117,12 @@ OptionsVerdict ParseServiceOptions(int argc, char** argv, ServiceOptions& option
                     return OptionsVerdict::kInvalid;
                 }
                 break;
+            case 'c':
+                options.tls_certificate = optarg;
+                break;
+            case 'k':
+                options.tls_key = optarg;
+                break;
             case 'h':
                 return OptionsVerdict::kHelp;
             default:
@@ -125,6 +136,10 @@ OptionsVerdict ParseServiceOptions(int argc, char** argv, ServiceOptions& option
     }
     if (options.host.empty() || options.db.empty()) {
         error = "--host and --db need a value";
+        return OptionsVerdict::kInvalid;
+    }
+    if (options.tls_certificate.empty() != options.tls_key.empty()) {
+        error = "--tls-cert and --tls-key go together, each with a file";
         return OptionsVerdict::kInvalid;
     }
     return OptionsVerdict::kRun;

@@ -1,6 +1,7 @@
 // The command line of nalpoi-service:
 //   nalpoi-service [--host 127.0.0.1] [--port 8080] [--path /poi] [--db FILE]
 //                  [--delay SECONDS] [--fault KIND [--fault-every N]]
+//                  [--tls-cert FILE --tls-key FILE]
 #ifndef NALPOI_SERVICE_SERVICE_OPTIONS_H
 #define NALPOI_SERVICE_SERVICE_OPTIONS_H
 
@@ -17,6 +18,9 @@ struct ServiceOptions {
     std::string path = "/poi";    // the one path that takes requests
     std::string db = "nalpoi-service.db";
     FaultPlan faults;
+    // Both set, or neither: HTTPS with this PEM chain (leaf first) and key.
+    std::string tls_certificate;
+    std::string tls_key;
 };
 
 enum class OptionsVerdict { kRun, kHelp, kInvalid };

@@ -40,13 +40,17 @@ CURLcode ApplyTlsPolicy(CURL* easy) {
 TlsFailure ClassifyTlsFailure(CURL* easy, CURLcode code, const char* errorText) {
     switch (code) {
         case CURLE_PEER_FAILED_VERIFICATION: {
+            // libcurl matches the name itself once the chain is verified, and
+            // says so only in words.
+            if (errorText != nullptr && std::strstr(errorText, "subject name") != nullptr) {
+                return TlsFailure::kNameMismatch;
+            }
             long verify = kX509Ok;
             curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verify);
             switch (verify) {
                 case kX509CertNotYetValid:
                 case kX509CertHasExpired:
                     return TlsFailure::kNotValidNow;
-                // libcurl matches the name itself after a verified chain.
                 case kX509Ok:
                 case kX509HostnameMismatch:
                 case kX509IpAddressMismatch:
