@@ -247,6 +247,9 @@ void HttpFrontEnd::Handle(ConnectionStream& stream) {
         const ssize_t n = stream.Read(piece, sizeof piece);
         if (n <= 0) break;
         data.append(piece, static_cast<std::size_t>(n));
+        // A TLS ClientHello to a plain service: answer at once, as a web
+        // server does, rather than wait for a head that never comes.
+        if (data.compare(0, 2, "\x16\x03") == 0) break;
     }
     if (head_end == std::string::npos) {
         if (!data.empty()) Refuse(stream, 400);
