@@ -91,10 +91,17 @@ protected:
     static void SetUpTestSuite() {
         trusted_ = new TestCertificateAuthority("NalPoi test CA");
         other_ = new TestCertificateAuthority("Some other CA");
+        const char* was = std::getenv("SSL_CERT_FILE");
+        previous_ = was != nullptr ? new std::string(was) : nullptr;
         setenv("SSL_CERT_FILE", trusted_->CaFile().c_str(), 1);
     }
     static void TearDownTestSuite() {
-        unsetenv("SSL_CERT_FILE");
+        if (previous_ != nullptr) {
+            setenv("SSL_CERT_FILE", previous_->c_str(), 1);
+        } else {
+            unsetenv("SSL_CERT_FILE");
+        }
+        delete previous_;
         delete trusted_;
         delete other_;
     }
@@ -102,10 +109,12 @@ protected:
 
     static TestCertificateAuthority* trusted_;
     static TestCertificateAuthority* other_;
+    static std::string* previous_;  // the environment's own SSL_CERT_FILE
     TestHttpServer service;  // behind every TLS front
 };
 TestCertificateAuthority* TlsExchangeTest::trusted_ = nullptr;
 TestCertificateAuthority* TlsExchangeTest::other_ = nullptr;
+std::string* TlsExchangeTest::previous_ = nullptr;
 
 TEST_F(TlsExchangeTest, OnlyAVerifiedPeerGetsTheRequest) {
     const struct {
