@@ -65,7 +65,7 @@ void BM_AbortLatency(benchmark::State& state) {
         std::copy(kRequest.c_str(), kRequest.c_str() + kRequest.size() + 1, ExchangeState.RequestText);
         ExchangeState.SessionHandle = InternetOpenW(u"RuzOruz", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
         const std::size_t before = Server().Requests().size();
-        HANDLE worker = CreateThread(nullptr, 0, nalpoicomm::ExchangeWorker, nullptr, 0, nullptr);
+        HANDLE worker = CreateThread(nullptr, 0, nalpoicomm::ExchangeWorker, &nalpoicomm::ExchangeState, 0, nullptr);
         Server().WaitForRequests(before + 1, 5000);  // the worker is now blocked
         const auto start = std::chrono::steady_clock::now();
         InternetCloseHandle(ExchangeState.SessionHandle);

@@ -59,7 +59,8 @@ private:
 // Parses `reply` and checks that the cache file holds TinyXML's print of it.
 int Parse(const std::string& reply, Lists& lists) {
     testsupport::WriteFile(testsupport::ReplyCachePath(), "stale");
-    const int result = ParseBatchReply(reply.c_str(), lists.added, lists.deleted, lists.updated);
+    const int result = ParseBatchReply(reply.c_str(), testsupport::ReplyCachePath().c_str(), lists.added, lists.deleted,
+                                       lists.updated, ExchangeState.Totals());
     EXPECT_EQ(testsupport::ReadFile(testsupport::ReplyCachePath()),
               testsupport::TinyXmlSaved(reply))
         << reply;

@@ -139,7 +139,7 @@ int RunHang() {
     std::memset(&content, 0, sizeof content);
     const int result = nalpoicomm::RunExchangeSequence(
         [&query] { return nalpoicomm::BuildUpdateRequest(query); }, kHangLimitMs,
-        [&content](const char* reply) { return nalpoicomm::ParseUpdateReply(reply, content); });
+        [&content](const char* reply) { return nalpoicomm::ParseUpdateReply(reply, ReplyCachePath().c_str(), content); });
     std::free(content.Con);
     return result;
 }

@@ -37,7 +37,7 @@ void ExpectReading(const std::string& reply, const Expected& expected) {
     __POICONTENT__ content;
     std::memset(&content, 0x5A, sizeof content);
     content.Con = nullptr;
-    EXPECT_EQ(ParseUpdateReply(reply.c_str(), content), expected.result);
+    EXPECT_EQ(ParseUpdateReply(reply.c_str(), testsupport::ReplyCachePath().c_str(), content), expected.result);
     EXPECT_EQ(testsupport::ReadFile(testsupport::ReplyCachePath()),
               testsupport::TinyXmlSaved(reply));
     EXPECT_STREQ(content.Tel, expected.tel.c_str());
@@ -178,7 +178,7 @@ TEST(UpdateReplyParser, UnwritableCacheDoesNotChangeTheResult) {
     const std::string moved = configDir + ".away";
     ASSERT_EQ(std::rename(configDir.c_str(), moved.c_str()), 0);
     __POICONTENT__ content;
-    const int result = ParseUpdateReply("<R><Tel>1</Tel><Status>2</Status></R>", content);
+    const int result = ParseUpdateReply("<R><Tel>1</Tel><Status>2</Status></R>", testsupport::ReplyCachePath().c_str(), content);
     ASSERT_EQ(std::rename(moved.c_str(), configDir.c_str()), 0);
     EXPECT_EQ(result, 620);
     EXPECT_STREQ(content.Tel, "1");

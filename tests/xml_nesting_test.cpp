@@ -14,7 +14,7 @@
 #include "NalPoiComm.h"
 #include "interface/exchange_state.h"
 #include "reply/batch_reply_parser.h"
-#include "encoding/xml_nesting.h"
+#include "xml/xml_nesting.h"
 #include "reply/update_reply_parser.h"
 #include "support/install_tree.h"
 
@@ -174,8 +174,9 @@ TEST(XmlNesting, DeepRepliesAreRefusedOnASmallStack) {
         int updateResult = 0;
         int batchResult = 0;
         RunOnSmallStack([&] {
-            updateResult = ParseUpdateReply(reply.c_str(), content);
-            batchResult = ParseBatchReply(reply.c_str(), added, deleted, updated);
+            updateResult = ParseUpdateReply(reply.c_str(), testsupport::ReplyCachePath().c_str(), content);
+            batchResult = ParseBatchReply(reply.c_str(), testsupport::ReplyCachePath().c_str(), added, deleted, updated,
+                                          ExchangeState.Totals());
         });
         EXPECT_EQ(updateResult, -1);
         EXPECT_EQ(batchResult, -1);
@@ -194,7 +195,7 @@ TEST(XmlNesting, ReplyAtTheLimitIsRead) {
     const std::string reply = "<R><Tel>5</Tel>" + Repeat("<a>", 99) + Repeat("</a>", 99) + "</R>";
     __POICONTENT__ content;
     int result = 0;
-    RunOnSmallStack([&] { result = ParseUpdateReply(reply.c_str(), content); });
+    RunOnSmallStack([&] { result = ParseUpdateReply(reply.c_str(), testsupport::ReplyCachePath().c_str(), content); });
     EXPECT_EQ(result, 1);
     EXPECT_STREQ(content.Tel, "5");
 }

@@ -6,6 +6,7 @@
 
 #include "interface/exchange_state.h"
 #include "reply/batch_reply_parser.h"
+#include "support/install_tree.h"
 #include "targets/fuzz_targets.h"
 #include "targets/record_checks.h"
 
@@ -28,7 +29,8 @@ bool FuzzBatchReply(const std::uint8_t* data, std::size_t size) {
     int result = 0;
     bool threw = false;
     try {
-        result = nalpoicomm::ParseBatchReply(text.c_str(), added, deleted, updated);
+        result = nalpoicomm::ParseBatchReply(text.c_str(), testsupport::ReplyCachePath().c_str(), added, deleted, updated,
+                                                   nalpoicomm::ExchangeState.Totals());
     } catch (const std::bad_alloc&) {
         threw = true;  // documented: records appended before it stay in the lists
     }

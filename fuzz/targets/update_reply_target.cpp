@@ -4,6 +4,7 @@
 #include <string>
 
 #include "reply/update_reply_parser.h"
+#include "support/install_tree.h"
 #include "targets/fuzz_targets.h"
 #include "targets/record_checks.h"
 
@@ -16,7 +17,7 @@ bool FuzzUpdateReply(const std::uint8_t* data, std::size_t size) {
     content.Con = nullptr;
     int result = 0;
     try {
-        result = nalpoicomm::ParseUpdateReply(text.c_str(), content);
+        result = nalpoicomm::ParseUpdateReply(text.c_str(), testsupport::ReplyCachePath().c_str(), content);
     } catch (const std::bad_alloc&) {
         return true;  // documented: the exchange sequence turns it into -2
     }

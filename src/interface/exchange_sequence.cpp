@@ -24,7 +24,8 @@ void CloseSession() noexcept {
 
 // Starts the worker and waits for it; from here on the worker has ended.
 int AwaitWorker(DWORD timeLimitMs, FunctionRef<int(const char*)> replyStep) {
-    HANDLE worker = CreateThread(nullptr, 0, ExchangeWorker, nullptr, 0, nullptr);
+    ExchangeSlots* slots = &ExchangeState;
+    HANDLE worker = CreateThread(nullptr, 0, ExchangeWorker, slots, 0, nullptr);
     if (worker == nullptr) {
         // Nothing ran, so nothing was exchanged: a stale outcome of an
         // earlier call must not be reported as a missing reply.

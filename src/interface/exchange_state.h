@@ -1,6 +1,7 @@
 // The one process-wide record through which the calling thread and the
-// exchange worker hand over request, reply and outcome. The worker's thread
-// procedure takes no argument, so everything goes through here.
+// exchange worker hand over request, reply and outcome (the worker is handed
+// its slots as its thread's argument), and where a batch reply leaves its
+// time stamp and counts for the next.
 //
 // Ordering: the caller writes SessionHandle and RequestText before it starts
 // the worker and reads the rest only after the worker has ended; the only
@@ -11,20 +12,16 @@
 
 #include <cstdint>
 
-#include "platform/win32_api.h"
+#include "reply/batch_reply_parser.h"
+#include "transport/exchange_slots.h"
 
 namespace nalpoicomm {
 
-constexpr std::size_t kBatchTimeSize = 20;  // the width of __POIINFO2__.Time
-
-struct ExchangeStateRecord {
-    HINTERNET SessionHandle;
-    char* RequestText;        // new[] block from Base64Encode
-    char* ReplyBuffer;        // malloc'd raw reply store
-    char* ReplyText;          // malloc'd decoded reply, zero-terminated
-    std::int32_t ExchangeOutcome;
+struct ExchangeStateRecord : ExchangeSlots {
     char BatchTime[kBatchTimeSize];
     std::int32_t HotelCounts[3];  // NumA, NumD, NumU
+
+    BatchTotals Totals() { return {BatchTime, HotelCounts}; }
 };
 
 extern ExchangeStateRecord ExchangeState;

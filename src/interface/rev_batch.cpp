@@ -5,6 +5,7 @@
 #include "interface/exchange_sequence.h"
 #include "interface/exchange_state.h"
 #include "reply/batch_reply_parser.h"
+#include "transport/install_paths.h"
 
 using namespace nalpoicomm;
 
@@ -16,7 +17,10 @@ NALPOICOMM_API int RevBatch(__POIINFO2__& query, std::vector<__ADDHOTEL__>& adde
     return RunExchangeSequence(
         [&query] { return BuildBatchRequest(query); }, kBatchTimeLimitMs,
         [&](const char* replyText) {
-            const int result = ParseBatchReply(replyText, added, deleted, updated);
+            char cache[kPathChars];
+            FormConfigPath(kReplyCacheFormat, cache);  // empty on failure: the save then fails
+            const int result =
+                ParseBatchReply(replyText, cache, added, deleted, updated, ExchangeState.Totals());
             if (result == 1) {
                 static_assert(sizeof query.Time == kBatchTimeSize, "time stamps share one width");
                 const std::size_t length = strnlen(ExchangeState.BatchTime, kBatchTimeSize - 1);

@@ -3,6 +3,7 @@
 #include "NalPoiComm.h"
 #include "encoding/request_documents.h"
 #include "interface/exchange_sequence.h"
+#include "transport/install_paths.h"
 #include "reply/update_reply_parser.h"
 
 using namespace nalpoicomm;
@@ -16,13 +17,15 @@ NALPOICOMM_API int SendUpdateRequest(__POIINFO__& query, __POICONTENT__& content
         [target](const char* replyText) {
             __POICONTENT__* record = target;
             if (record == nullptr) return kResultNoContentRecord;
+            char cache[kPathChars];
+            FormConfigPath(kReplyCacheFormat, cache);  // empty on failure: the save then fails
             // A parse that runs out of memory ends the call with -2, which
             // promises the record as the caller passed it: keep a copy.
             __POICONTENT__ passed;
             std::memcpy(&passed, record, sizeof passed);
             std::memset(record, 0, sizeof *record);
             try {
-                return ParseUpdateReply(replyText, *record);
+                return ParseUpdateReply(replyText, cache, *record);
             } catch (...) {
                 std::memcpy(record, &passed, sizeof passed);
                 throw;

@@ -6,7 +6,6 @@
 #include <limits>
 #include <memory>
 
-#include "interface/exchange_state.h"
 #include "reply/element_text.h"
 #include "reply/hotel_item_readers.h"
 
@@ -103,14 +102,15 @@ void CutBack(std::vector<Hotel>& list, std::size_t length) {
 }
 
 void ReadContent(const TiXmlElement& root, std::vector<__ADDHOTEL__>& added,
-                 std::vector<__DELHOTEL__>& deleted, std::vector<__UPDHOTEL__>& updated) {
-    std::int32_t (&counts)[3] = ExchangeState.HotelCounts;
+                 std::vector<__DELHOTEL__>& deleted, std::vector<__UPDHOTEL__>& updated,
+                 BatchTotals totals) {
+    std::int32_t (&counts)[3] = totals.counts;
     for (const TiXmlElement* child = root.FirstChildElement(); child != nullptr;
          child = child->NextSiblingElement()) {
         const ElementName name(*child);
         if (name.Is("Time")) {
             const char* text = child->GetText();
-            if (text != nullptr) CopyFieldText(ExchangeState.BatchTime, text);
+            if (text != nullptr) CopyFieldText(totals.time, text);
         } else if (name.Is("NumA")) {
             ReadSection(*child, "Add", counts[kAddedCount], added, &ReadAddItem);
         } else if (name.Is("NumD")) {
@@ -123,9 +123,10 @@ void ReadContent(const TiXmlElement& root, std::vector<__ADDHOTEL__>& added,
 
 }  // namespace
 
-int ParseBatchReply(const char* replyText, std::vector<__ADDHOTEL__>& added,
-                    std::vector<__DELHOTEL__>& deleted, std::vector<__UPDHOTEL__>& updated) {
-    const ReplyDocument document(replyText);
+int ParseBatchReply(const char* replyText, const char* cachePath, std::vector<__ADDHOTEL__>& added,
+                    std::vector<__DELHOTEL__>& deleted, std::vector<__UPDHOTEL__>& updated,
+                    BatchTotals totals) {
+    const ReplyDocument document(replyText, cachePath);
     const TiXmlElement* root = document.Root();
     if (root == nullptr) return kReplyHasNoElement;
     if (StatusRefusesReply(*root)) return kBatchStatusZero;
@@ -136,16 +137,16 @@ int ParseBatchReply(const char* replyText, std::vector<__ADDHOTEL__>& added,
     const std::size_t updatedLength = updated.size();
     char batchTime[kBatchTimeSize];
     std::int32_t hotelCounts[3];
-    std::memcpy(batchTime, ExchangeState.BatchTime, sizeof batchTime);
-    std::memcpy(hotelCounts, ExchangeState.HotelCounts, sizeof hotelCounts);
+    std::memcpy(batchTime, totals.time, sizeof batchTime);
+    std::memcpy(hotelCounts, totals.counts, sizeof hotelCounts);
     try {
-        ReadContent(*root, added, deleted, updated);
+        ReadContent(*root, added, deleted, updated, totals);
     } catch (...) {
         CutBack(added, addedLength);
         CutBack(deleted, deletedLength);
         CutBack(updated, updatedLength);
-        std::memcpy(ExchangeState.BatchTime, batchTime, sizeof batchTime);
-        std::memcpy(ExchangeState.HotelCounts, hotelCounts, sizeof hotelCounts);
+        std::memcpy(totals.time, batchTime, sizeof batchTime);
+        std::memcpy(totals.counts, hotelCounts, sizeof hotelCounts);
         throw;
     }
     return kBatchReplyTaken;

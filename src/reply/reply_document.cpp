@@ -1,21 +1,12 @@
 #include "reply/reply_document.h"
 
 #include <cstdio>
-#include <cstring>
-#include <vector>
 
-#include "encoding/xml_nesting.h"
 #include "platform/c_file.h"
+#include "xml/guarded_parse.h"
 
 namespace nalpoicomm {
 namespace {
-
-// Zero bytes parsed after the reply's own terminator. In UTF-8 text TinyXML
-// steps over a multi-byte sequence by its lead byte alone, up to three bytes
-// on, even past a terminator inside the sequence; the padding gives those
-// steps zeros to land on, where TinyXML stops, instead of bytes beyond the
-// reply's block.
-constexpr std::size_t kParsePadding = 4;
 
 // Writes the bytes SaveFile() writes, on a stream of our own so that it is
 // closed on every way out (TinyXML's printer allocates, and may throw). An
@@ -32,24 +23,15 @@ void SaveToCacheFile(const TiXmlDocument& document, const char* path) {
     SetFileLength(file.get(), std::ftell(file.get()));
 }
 
-const char* FormedCachePath(char (&path)[kPathChars]) {
-    FormConfigPath(kReplyCacheFormat, path);  // empty on failure: the save then fails
-    return path;
-}
-
 }  // namespace
 
-ReplyDocument::ReplyDocument(const char* replyText) : document_(FormedCachePath(path_)) {
-    if (replyText == nullptr) replyText = "";
-    if (MeasureXmlNesting(replyText) <= kMaxXmlNesting) {
-        const std::size_t length = std::strlen(replyText);
-        std::vector<char> padded(length + 1 + kParsePadding, 0);
-        std::memcpy(padded.data(), replyText, length);
-        // The result is not examined: after a syntax error the document holds
-        // what TinyXML built before it, and the parsers read that.
-        document_.Parse(padded.data(), nullptr, TIXML_DEFAULT_ENCODING);
-    }
-    SaveToCacheFile(document_, path_);
+ReplyDocument::ReplyDocument(const char* replyText, const char* cachePath)
+    : document_(cachePath) {
+    // Neither verdict is examined: a reply too deep stays an empty document
+    // (no element), and after a syntax error the parsers read what TinyXML
+    // built before it.
+    GuardedParse(document_, replyText);
+    SaveToCacheFile(document_, cachePath);
 }
 
 }  // namespace nalpoicomm

@@ -8,7 +8,6 @@
 #include <tinyxml.h>
 
 #include "NalPoiComm.h"
-#include "transport/install_paths.h"
 
 namespace nalpoicomm {
 
@@ -17,14 +16,13 @@ constexpr int kReplyHasNoElement = NALPOI_RESULT_NO_ELEMENT;
 
 class ReplyDocument {
 public:
-    // Forms <install dir>/configdat/cc.xml, names the document with it,
-    // parses `replyText` (null reads as empty text) and saves the document
-    // there with SaveFile(), whose failure is not reported; a path that does
-    // not fit its store leaves the name empty, and the save then just fails.
-    // A reply nested deeper than kMaxXmlNesting is not parsed at all: the
-    // document stays empty (no root, an empty cache file), which keeps
-    // TinyXML's recursion off the caller's stack.
-    explicit ReplyDocument(const char* replyText);
+    // Names the document with `cachePath` (the reply cache file), parses
+    // `replyText` (null reads as empty text) and saves the document there as
+    // SaveFile() would, whose failure is not reported; an empty path just
+    // fails the save. A reply nested deeper than kMaxXmlNesting is not parsed
+    // at all: the document stays empty (no root, an empty cache file), which
+    // keeps TinyXML's recursion off the caller's stack.
+    ReplyDocument(const char* replyText, const char* cachePath);
 
     ReplyDocument(const ReplyDocument&) = delete;
     ReplyDocument& operator=(const ReplyDocument&) = delete;
@@ -34,8 +32,7 @@ public:
     const TiXmlElement* Root() const { return document_.FirstChildElement(); }
 
 private:
-    char path_[kPathChars];
-    TiXmlDocument document_;  // named with path_, so declared after it
+    TiXmlDocument document_;
 };
 
 }  // namespace nalpoicomm

@@ -7,9 +7,9 @@
 
 namespace nalpoicomm {
 
-int ParseUpdateReply(const char* replyText, __POICONTENT__& content) {
+int ParseUpdateReply(const char* replyText, const char* cachePath, __POICONTENT__& content) {
     std::memset(&content, 0, sizeof content);
-    const ReplyDocument document(replyText);
+    const ReplyDocument document(replyText, cachePath);
     const TiXmlElement* root = document.Root();
     if (root == nullptr) return kReplyHasNoElement;
 

@@ -13,7 +13,7 @@ constexpr int kUpdateStatusZero = NALPOI_RESULT_UPDATE_STATUS_0;   // a Status "
 constexpr int kUpdateStatusTwo = NALPOI_RESULT_UPDATE_STATUS_2;    // a Status "2" ended the parse
 
 // Zeroes all of `content` (Reserved included), then writes `replyText` to the
-// reply cache file as TinyXML parses and prints it (ReplyDocument), and then
+// reply cache file `cachePath` as TinyXML parses and prints it (ReplyDocument), and then
 // reads the root's element children in document order: "Time", "Tel" and
 // "Addr" text into the fields of that name, cut to the field; "Con" text into
 // a malloc'd block in `Con` (a later one frees the earlier block first);
@@ -26,7 +26,7 @@ constexpr int kUpdateStatusTwo = NALPOI_RESULT_UPDATE_STATUS_2;    // a Status "
 // std::bad_alloc, for the exchange sequence to turn into -2; `Con` is then
 // null (a block that cannot be made is the only failure after the parse),
 // and the caller puts its record back.
-int ParseUpdateReply(const char* replyText, __POICONTENT__& content);
+int ParseUpdateReply(const char* replyText, const char* cachePath, __POICONTENT__& content);
 
 }  // namespace nalpoicomm
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "encoding/base64.h"
-#include "interface/exchange_state.h"
+#include "transport/exchange_slots.h"
 #include "transport/service_config.h"
 #include "transport/service_url.h"
 
@@ -44,7 +44,7 @@ struct FreeBlock {
     void operator()(void* block) const { std::free(block); }
 };
 
-bool RunExchange() {
+bool RunExchange(ExchangeSlots& state) {
     std::unique_ptr<WCHAR, FreeBlock> url(ReadServiceUrl());
     if (url == nullptr) return false;
 
@@ -54,7 +54,7 @@ bool RunExchange() {
     if (!split) return false;  // nothing to connect to
 
     ExchangeHandles handles;
-    handles.connection = InternetConnectW(ExchangeState.SessionHandle, parts.host, parts.port,
+    handles.connection = InternetConnectW(state.SessionHandle, parts.host, parts.port,
                                           PLATFORM_WIDE(""), PLATFORM_WIDE(""),
                                           INTERNET_SERVICE_HTTP, 0, 0);
     if (handles.connection == nullptr) return false;
@@ -62,14 +62,14 @@ bool RunExchange() {
                                        nullptr, nullptr, parts.secure ? kSecureRequestFlags : 0, 0);
     if (handles.request == nullptr) return false;
 
-    const DWORD requestLength = static_cast<DWORD>(std::strlen(ExchangeState.RequestText));
+    const DWORD requestLength = static_cast<DWORD>(std::strlen(state.RequestText));
     INTERNET_BUFFERS buffers;
     std::memset(&buffers, 0, sizeof buffers);
     buffers.dwStructSize = sizeof buffers;
     buffers.dwBufferTotal = requestLength;
     if (!HttpSendRequestExW(handles.request, &buffers, nullptr, 0, 0)) return false;
     DWORD written = 0;
-    if (!InternetWriteFile(handles.request, ExchangeState.RequestText, requestLength, &written)) {
+    if (!InternetWriteFile(handles.request, state.RequestText, requestLength, &written)) {
         return false;
     }
     if (!HttpEndRequestW(handles.request, nullptr, 0, 0)) return false;
@@ -82,9 +82,9 @@ bool RunExchange() {
     }
     if (contentLength == 0 || contentLength >= kReplyStoreSize) return false;
 
-    if (ExchangeState.ReplyBuffer != nullptr) std::free(ExchangeState.ReplyBuffer);
-    ExchangeState.ReplyBuffer = static_cast<char*>(std::calloc(kReplyStoreSize, 1));
-    if (ExchangeState.ReplyBuffer == nullptr) return false;
+    if (state.ReplyBuffer != nullptr) std::free(state.ReplyBuffer);
+    state.ReplyBuffer = static_cast<char*>(std::calloc(kReplyStoreSize, 1));
+    if (state.ReplyBuffer == nullptr) return false;
 
     char chunk[kReadChunkSize + 1];
     std::size_t used = 0;
@@ -102,35 +102,36 @@ bool RunExchange() {
         // Bytes past the announced length are not part of this reply.
         const DWORD kept = received < remaining ? received : remaining;
         chunk[kept] = 0;
-        AppendToReplyStore(ExchangeState.ReplyBuffer, used, chunk);
+        AppendToReplyStore(state.ReplyBuffer, used, chunk);
         if (kept == remaining) break;
         remaining -= kept;
     }
 
-    const std::string decoded = Base64Decode(std::string(ExchangeState.ReplyBuffer, used));
+    const std::string decoded = Base64Decode(std::string(state.ReplyBuffer, used));
     const std::size_t textLength = strnlen(decoded.data(), decoded.size());
-    ExchangeState.ReplyText = static_cast<char*>(std::calloc(textLength + 1, 1));
-    if (ExchangeState.ReplyText == nullptr) return false;
-    std::memcpy(ExchangeState.ReplyText, decoded.data(), textLength);
+    state.ReplyText = static_cast<char*>(std::calloc(textLength + 1, 1));
+    if (state.ReplyText == nullptr) return false;
+    std::memcpy(state.ReplyText, decoded.data(), textLength);
     if (textLength < 2) return false;  // buffers stay for the caller's release
 
-    std::free(ExchangeState.ReplyBuffer);
-    ExchangeState.ReplyBuffer = nullptr;
+    std::free(state.ReplyBuffer);
+    state.ReplyBuffer = nullptr;
     return true;
 }
 
 }  // namespace
 
-DWORD WINAPI ExchangeWorker(LPVOID /*unused*/) {
-    ExchangeState.ExchangeOutcome = 0;
+DWORD WINAPI ExchangeWorker(LPVOID slots) {
+    ExchangeSlots& state = *static_cast<ExchangeSlots*>(slots);
+    state.ExchangeOutcome = 0;
     bool succeeded = false;
     try {
-        succeeded = RunExchange();
+        succeeded = RunExchange(state);
     } catch (...) {
         // An exception must not end the thread (and the host): it fails the exchange.
     }
     if (!succeeded) return kWorkerFailed;
-    ExchangeState.ExchangeOutcome = 1;  // after the handles are closed
+    state.ExchangeOutcome = 1;  // after the handles are closed
     return kWorkerSucceeded;
 }
 

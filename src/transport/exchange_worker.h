@@ -1,7 +1,7 @@
 // The HTTP exchange, run on a thread of its own: POST the encoded request in
-// ExchangeState.RequestText to the configured service and leave the decoded
-// reply in ExchangeState.ReplyText with ExchangeState.ExchangeOutcome set to
-// 1 (success) or 0. It never parses the reply.
+// the slots' RequestText to the configured service and leave the decoded
+// reply in ReplyText with ExchangeOutcome set to 1 (success) or 0. It never
+// parses the reply.
 #ifndef NALPOICOMM_TRANSPORT_EXCHANGE_WORKER_H
 #define NALPOICOMM_TRANSPORT_EXCHANGE_WORKER_H
 
@@ -14,9 +14,10 @@ namespace nalpoicomm {
 constexpr std::size_t kReplyStoreSize = 30720;  // raw reply of at most 30719 bytes + terminator
 constexpr std::size_t kReadChunkSize = 4096;    // bytes asked of each read
 
-// Thread procedure; the argument is unused. Returns 1 on success and
-// 0xFFFFFFFF otherwise (nobody reads it: the outcome is in ExchangeState).
-DWORD WINAPI ExchangeWorker(LPVOID unused);
+// Thread procedure; its argument is the ExchangeSlots of the exchange.
+// Returns 1 on success and 0xFFFFFFFF otherwise (nobody reads it: the
+// outcome is in the slots).
+DWORD WINAPI ExchangeWorker(LPVOID slots);
 
 }  // namespace nalpoicomm
 

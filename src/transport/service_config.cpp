@@ -6,24 +6,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "encoding/xml_nesting.h"
 #include "platform/c_file.h"
 #include "transport/install_paths.h"
 #include "transport/text_conversion.h"
+#include "xml/guarded_parse.h"
 
 namespace nalpoicomm {
 namespace {
 
 // A real configuration file holds a few hundred bytes; a larger one is not one.
 constexpr std::size_t kMaxServiceConfigBytes = 64 * 1024;
-
-// Zero bytes parsed after the file's text. In UTF-8 text TinyXML steps over a
-// multi-byte sequence by its lead byte alone, up to three bytes on, even past
-// a terminator inside the sequence: LoadFile's block ends at the terminator,
-// so a file ending in a lead byte was read past its end.
-constexpr std::size_t kParsePadding = 4;
 
 // The whole file, or false when it cannot be read or is too large. Read in
 // pieces, so that a file of a few hundred bytes costs a few hundred bytes.
@@ -42,20 +35,19 @@ bool ReadConfigText(const char* path, std::string& text) {
 }
 
 // The text up to its first zero byte, line ends made LF as LoadFile makes
-// them (CR LF and a lone CR), followed by the padding.
-std::vector<char> PaddedParseText(const std::string& text) {
-    std::vector<char> padded;
-    padded.reserve(text.size() + 1 + kParsePadding);
+// them (CR LF and a lone CR).
+std::string LoadFileText(const std::string& text) {
+    std::string lines;
+    lines.reserve(text.size());
     for (std::size_t i = 0; i < text.size() && text[i] != 0; ++i) {
         if (text[i] != '\r') {
-            padded.push_back(text[i]);
+            lines.push_back(text[i]);
         } else {
-            padded.push_back('\n');
+            lines.push_back('\n');
             if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
         }
     }
-    padded.resize(padded.size() + 1 + kParsePadding, 0);
-    return padded;
+    return lines;
 }
 
 }  // namespace
@@ -76,14 +68,10 @@ WCHAR* ReadServiceUrl(ServiceConfigReading* reading) {
         return fail(fileText.size() > kMaxServiceConfigBytes ? ServiceConfigProblem::kTooLarge
                                                              : ServiceConfigProblem::kUnreadable);
     }
-    // The XML parser recurses once per nesting level, so a deeply nested file
-    // would overflow the stack of the thread that reads it: measure it first.
-    if (MeasureXmlNesting(fileText.c_str()) > kMaxXmlNesting) {
+    TiXmlDocument document(path);
+    if (!GuardedParse(document, LoadFileText(fileText).c_str())) {
         return fail(ServiceConfigProblem::kTooDeep);
     }
-    std::vector<char> padded = PaddedParseText(fileText);
-    TiXmlDocument document(path);
-    document.Parse(padded.data(), nullptr, TIXML_DEFAULT_ENCODING);
     if (document.Error()) {
         if (reading != nullptr) reading->parseError = document.ErrorDesc();
         return fail(ServiceConfigProblem::kNotWellFormed);

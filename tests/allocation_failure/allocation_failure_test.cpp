@@ -163,7 +163,7 @@ int Call(Operation operation, HostRecords& host) {
     }
     return nalpoicomm::RunExchangeSequence(
         [&host] { return nalpoicomm::BuildUpdateRequest(host.query); }, kShortLimitMs,
-        [&host](const char* reply) { return nalpoicomm::ParseUpdateReply(reply, host.content); });
+        [&host](const char* reply) { return nalpoicomm::ParseUpdateReply(reply, ReplyCachePath().c_str(), host.content); });
 }
 
 int ThreadCount() {

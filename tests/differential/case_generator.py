@@ -5,9 +5,11 @@ A case is one exported call and the service's behaviour for it:
   op        "U" (SendUpdateRequest) or "B" (RevBatch)
   query     the request record's texts (bytes)
   present   RevBatch only: entries already in the three lists
+  origin    where the host is pointed: a name of ORIGINS ("http" but for TLS cases)
   script    what the service does once it has read the request: a list of
             ("send", bytes), ("sleep", seconds), ("close",) or ("reset",)
-  next      the script for a redirect's second request, or None
+  hops      for a redirect, each request after the first: (origin, script);
+            a script's "Location: NEXT" leads to the next hop
   tags      words naming what the case exercises, for the report
 
 The same seed gives the same cases, so a disagreement can be replayed.
@@ -28,9 +30,52 @@ STATUS_LINES = (b"HTTP/1.1 200 OK", b"HTTP/1.1 204 No Content", b"HTTP/1.1 404 N
                 b"HTTP/1.0 200 OK", b"HTTP/1.1 200 Fine Thanks", b"HTTP/1.1 301 Moved")
 
 
+# Where a case can point the host: name -> (scheme, listener). The listeners
+# are the scripted service's ports: "plain" speaks HTTP in clear text, "stall"
+# accepts and sends nothing, the others speak TLS with the certificate of that
+# name (tests/windows/test_certificates.py).
+ORIGINS = {
+    "http": ("http", "plain"),
+    "https": ("https", "good"),
+    "https-ip-only": ("https", "ip-only"),
+    "https-untrusted": ("https", "untrusted"),
+    "https-wrong-name": ("https", "wrong-name"),
+    "https-expired": ("https", "expired"),
+    "https-not-yet-valid": ("https", "not-yet-valid"),
+    "https-to-plain": ("https", "plain"),
+    "http-to-tls": ("http", "good"),
+    "https-stall": ("https", "stall"),
+}
+TLS_SHARE = 0.06
+# TLS cases: (tag, origin, origins of the redirect hops after the first).
+# A redirect to https goes to a trusted server or to one that fails a check.
+TLS_CASES = (
+    ("tls:good", "https", ()),
+    ("tls:good", "https", ()),
+    ("tls:ip-only", "https-ip-only", ()),
+    ("tls:untrusted", "https-untrusted", ()),
+    ("tls:wrong-name", "https-wrong-name", ()),
+    ("tls:expired", "https-expired", ()),
+    ("tls:not-yet-valid", "https-not-yet-valid", ()),
+    ("tls:plain-behind-https", "https-to-plain", ()),
+    ("tls:tls-behind-http", "http-to-tls", ()),
+    ("redirect:http-https", "http", ("https",)),
+    ("redirect:http-https", "http", ("https",)),
+    ("redirect:http-https-untrusted", "http", ("https-untrusted",)),
+    ("redirect:http-https-expired", "http", ("https-expired",)),
+    ("redirect:https-http", "https", ("http",)),
+    ("redirect:https-https", "https", ("https",)),
+    ("redirect:http-https-http", "http", ("https", "http")),
+    ("tls:stall", "https-stall", ()),
+)
+# Each stall holds every host for the library's 20 s limit or more.
+MAX_STALLS = 1
+
+
 class Generator:
     def __init__(self, seed):
         self.random = random.Random(seed)
+        self.stalls = 0
 
     # --- texts and documents -------------------------------------------------
 
@@ -279,18 +324,40 @@ class Generator:
             tags.append("oversize")
         script, transport = self.response(body)
         tags += transport
-        following = None
-        if r.random() < 0.04:
-            kind = r.choice((b"301", b"302", b"303", b"307"))
-            script = [("send", b"HTTP/1.1 " + kind + b" Moved\r\nLocation: NEXT\r\n"
-                               b"Content-Length: 0\r\nConnection: close\r\n\r\n"), ("close",)]
+        origin, hops = "http", []
+        if r.random() < TLS_SHARE:
+            tag, origin, after = r.choice(TLS_CASES)
+            while tag == "tls:stall" and self.stalls == MAX_STALLS:
+                tag, origin, after = r.choice(TLS_CASES)
+            self.stalls += tag == "tls:stall"
+            if after:
+                # Every hop but the last answers with a redirect.
+                kind = self.redirect_status()
+                script = self.redirect(kind)
+                hops = [(hop, self.redirect(kind)) for hop in after[:-1]]
+                following, tags = self.response(body)
+                hops.append((after[-1], following))
+                tags = ["redirect:" + kind.decode()] + tags
+            tags = [tag] + tags
+        elif r.random() < 0.04:
+            kind = self.redirect_status()
+            script = self.redirect(kind)
             following, then = self.response(body)
+            hops = [("http", following)]
             tags = ["redirect:" + kind.decode()] + then
         query = {"Type": self.text()[:5].encode(), "Time": self.text().encode(),
                  "ID": self.text().encode(), "Name": self.text().encode()}
         present = [r.choice((0, 0, 1, 2)) for _ in range(3)]
-        return {"id": number, "op": op, "query": query, "present": present, "script": script,
-                "next": following, "tags": tags, "document": document}
+        return {"id": number, "op": op, "query": query, "present": present, "origin": origin,
+                "script": script, "hops": hops, "tags": tags, "document": document}
+
+    def redirect_status(self):
+        return self.random.choice((b"301", b"302", b"303", b"307"))
+
+    @staticmethod
+    def redirect(kind):
+        return [("send", b"HTTP/1.1 " + kind + b" Moved\r\nLocation: NEXT\r\n"
+                         b"Content-Length: 0\r\nConnection: close\r\n\r\n"), ("close",)]
 
 
 # What the service answers on case 0: the host runner makes this exchange
@@ -309,13 +376,16 @@ def generate(seed, count):
     return [generator.case(number) for number in range(1, count + 1)]
 
 
-def runner_line(case):
-    """The host runner's line for a case."""
+def runner_line(case, origins):
+    """The host runner's line for a case; `origins` maps an origin's name to
+    its "scheme://host:port"."""
     def hexed(text):
         return text.hex() if text else "-"
     q = case["query"]
     if case["op"] == "U":
-        return "%d U %s %s %s %s" % (case["id"], hexed(q["Type"]), hexed(q["Time"]),
+        line = "%d U %s %s %s %s" % (case["id"], hexed(q["Type"]), hexed(q["Time"]),
                                      hexed(q["ID"]), hexed(q["Name"]))
-    return "%d B %s %s %d %d %d" % ((case["id"], hexed(q["Type"]), hexed(q["Time"]))
-                                    + tuple(case["present"]))
+    else:
+        line = "%d B %s %s %d %d %d" % ((case["id"], hexed(q["Type"]), hexed(q["Time"]))
+                                        + tuple(case["present"]))
+    return line + " " + origins[case["origin"]]

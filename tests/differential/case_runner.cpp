@@ -5,14 +5,18 @@
 //
 // Usage: nalpoi_case_runner CASES RESULTS BASE_URL
 // The program sits in <tree>/bin/; for each case it points
-// <tree>/configdat/serviceIP.xml at BASE_URL<case id>, removes cc.xml, calls
-// the operation on records full of old bytes and on lists holding entries,
-// and appends the outcome to RESULTS. A CASES line is
-//   <id> U <Type> <Time> <ID> <Name>      SendUpdateRequest
-//   <id> B <Type> <Time> <add> <del> <upd>  RevBatch with that many entries present
-// with each text in hex ("-" for empty).
+// <tree>/configdat/serviceIP.xml at BASE_URL<case id>, on the case's origin,
+// removes cc.xml, calls the operation on records full of old bytes and on
+// lists holding entries, and appends the outcome to RESULTS. A CASES line is
+//   <id> U <Type> <Time> <ID> <Name> <origin>        SendUpdateRequest
+//   <id> B <Type> <Time> <add> <del> <upd> <origin>  RevBatch with that many entries present
+// with each text in hex ("-" for empty) and the origin as "scheme://host:port".
+// On Windows the CA of the service's TLS ports, <tree>/test-root-ca.der, is
+// trusted for the run (on Linux, SSL_CERT_FILE names it).
 #ifdef _WIN32
 #include <windows.h>
+
+#include "../windows/trusted_test_ca.h"
 #else
 #include <unistd.h>
 #endif
@@ -53,6 +57,13 @@ std::string InstallRoot() {
 
 std::string ConfigPath(const char* name) {
     return InstallRoot() + kSeparator + "configdat" + kSeparator + name;
+}
+
+// BASE_URL with its scheme, host and port replaced by `origin`.
+std::string OnOrigin(const std::string& base, const std::string& origin) {
+    const std::size_t host = base.find("://");
+    const std::size_t path = host == std::string::npos ? host : base.find('/', host + 3);
+    return path == std::string::npos ? base : origin + base.substr(path);
 }
 
 std::string Hex(const void* data, std::size_t length) {
@@ -215,6 +226,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "nalpoi_case_runner: cannot open the case or result file\n");
         return 2;
     }
+#ifdef _WIN32
+    const TrustedTestCa testCa(InstallRoot() + "\\test-root-ca.der");
+    if (!testCa.Trusted()) std::fprintf(stderr, "nalpoi_case_runner: no test CA trusted\n");
+#endif
     const std::string serviceConfig = ConfigPath("serviceIP.xml");
     const std::string cache = ConfigPath("cc.xml");
     std::string line;
@@ -222,8 +237,10 @@ int main(int argc, char** argv) {
         std::istringstream fields(line);
         std::string id, operation;
         if (!(fields >> id >> operation)) continue;
+        // The origin ends the line, after the operation's own fields.
+        const std::string origin = line.substr(line.find_last_of(' ') + 1);
         if (operation == "B") ResetBatchState(serviceConfig, argv[3]);
-        PointAt(serviceConfig, argv[3] + id);
+        PointAt(serviceConfig, OnOrigin(argv[3], origin) + id);
         std::remove(cache.c_str());
         std::ostringstream out;
         out << "case " << id << "\n";

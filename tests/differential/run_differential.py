@@ -8,7 +8,10 @@ Generates N hostile exchanges from the seed (case_generator.py), serves each
 from one scripted service on 127.0.0.1, and runs every case through the
 Linux host runner (linked against libNalPoiComm.so) and through the Windows
 runner of each build directory given (NalPoiComm.dll on Wine's WinINet),
-all hosts at once. For each case it compares, host by host against Linux:
+all hosts at once. The service listens on one port in clear text and on one
+TLS port for each certificate that tests/windows/test_certificates.py makes
+at the start; the Linux runner trusts their CA through SSL_CERT_FILE, the
+Windows runners add it to the ROOT store (test-root-ca.der in their tree). For each case it compares, host by host against Linux:
 the result code, the caller's records and lists field by field (pointer
 fields by their text), cc.xml (the CR LF that Windows' text mode writes
 read as LF) and the requests as the service received them. A difference is
@@ -35,28 +38,52 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "windows"))
 
 import case_generator  # noqa: E402
+from test_certificates import TestCertificates  # noqa: E402
 from wine_session import WineSession, wine_environment  # noqa: E402
 
 HOST_TIME_LIMIT_S = 1200
 REQUEST_READ_LIMIT_S = 10
+# A stalled handshake ends here: past the library's 20 s limit, and it must
+# end, since Wine's WinINet does not unblock a call whose session is closed.
+STALL_S = 22
+TLS_LISTENERS = ("good", "ip-only", "untrusted", "wrong-name", "expired", "not-yet-valid")
 
 
 # --- the scripted service ----------------------------------------------------
 
-class Service(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-    request_queue_size = 64
+class Service:
+    """The cases, the requests received, and one listener per port."""
 
-    def __init__(self, cases):
-        super().__init__(("127.0.0.1", 0), Connection)
+    def __init__(self, cases, certificates):
         self.cases = {case["id"]: case for case in cases}
         self.requests = {}          # (host tag, case id) -> [raw request bytes]
         self.lock = threading.Lock()
+        self.listeners = {"plain": Listener(self), "stall": Listener(self, stall=True)}
+        self.listeners.update((name, Listener(self, certificates.context(name)))
+                              for name in TLS_LISTENERS)
+        self.origins = {name: "%s://127.0.0.1:%d" % (scheme, self.listeners[listener].port)
+                        for name, (scheme, listener) in case_generator.ORIGINS.items()}
+        for listener in self.listeners.values():
+            threading.Thread(target=listener.serve_forever, daemon=True).start()
 
     def record(self, key, raw):
         with self.lock:
             self.requests.setdefault(key, []).append(raw)
+
+    def shutdown(self):
+        for listener in self.listeners.values():
+            listener.shutdown()
+
+
+class Listener(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 64
+
+    def __init__(self, service, context=None, stall=False):
+        super().__init__(("127.0.0.1", 0), Connection)
+        self.service, self.context, self.stall = service, context, stall
+        self.port = self.server_address[1]
 
 
 def read_request(connection):
@@ -82,43 +109,74 @@ def read_request(connection):
     return head + b"\r\n\r\n" + body
 
 
+# What a plain web server answers to bytes that are no HTTP request (here a
+# TLS hello), at once: waiting for a request would hold the client.
+NOT_HTTP = b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
+
+
 class Connection(socketserver.BaseRequestHandler):
     def handle(self):
-        try:
-            raw = read_request(self.request)
-        except OSError:
+        listener = self.server
+        if listener.stall:
+            time.sleep(STALL_S)
             return
+        connection = self.request
+        try:
+            connection.settimeout(REQUEST_READ_LIMIT_S)
+            if listener.context is not None:
+                connection = listener.context.wrap_socket(connection, server_side=True)
+            elif connection.recv(1, socket.MSG_PEEK) == b"\x16":
+                connection.sendall(NOT_HTTP)
+                return
+            self.answer(connection, read_request(connection))
+        except (OSError, ValueError):                   # ssl.SSLError too
+            pass
+        finally:
+            # A TLS connection ends like a plain one, with a FIN and no
+            # close_notify: Wine 8 takes a kept connection whose close_notify
+            # waits unread for a live one (dlls/wininet/netconnection.c,
+            # NETCON_is_alive peeks one byte of the socket) and loses the next
+            # request on it.
+            if connection is not self.request:
+                try:
+                    connection.shutdown(socket.SHUT_WR)
+                except OSError:
+                    pass
+                connection.close()
+
+    def answer(self, connection, raw):
+        service = self.server.service
         parts = raw.split(b" ", 2)
         if len(parts) < 3:
             return
-        path = parts[1].decode("latin-1").split("/")   # ["", tag, id] or ["", tag, id, "next"]
-        if len(path) < 3 or not path[2].isdigit():
+        path = parts[1].decode("latin-1").split("/")   # ["", tag, id] and a "next" per hop
+        if len(path) < 3 or not path[2].isdigit() or any(p != "next" for p in path[3:]):
             return
-        tag, number = path[1], int(path[2])
-        self.server.record((tag, number), raw)
-        case = self.server.cases.get(number)
+        tag, number, hop = path[1], int(path[2]), len(path) - 3
+        service.record((tag, number), raw)
+        case = service.cases.get(number)
         if number == 0:
-            script = case_generator.reset_script()
+            script, after = case_generator.reset_script(), None
         elif case is None:
             return
         else:
-            script = case["next"] if len(path) > 3 and case["next"] else case["script"]
-        location = ("http://127.0.0.1:%d/%s/%d/next" % (self.server.server_address[1], tag, number))
-        try:
-            for step in script:
-                if step[0] == "send":
-                    self.request.sendall(step[1].replace(b"Location: NEXT",
-                                                         b"Location: " + location.encode()))
-                elif step[0] == "sleep":
-                    time.sleep(step[1])
-                elif step[0] == "reset":
-                    # Closed here, so that no graceful shutdown comes first.
-                    self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                                            struct.pack("ii", 1, 0))
-                    self.request.close()
-                    break
-        except OSError:
-            pass
+            hops = [(case["origin"], case["script"])] + case["hops"]
+            if hop >= len(hops):
+                return
+            script = hops[hop][1]
+            after = hops[hop + 1][0] if hop + 1 < len(hops) else "http"
+        location = ("%s/%s/%d%s" % (service.origins.get(after, ""), tag, number,
+                                    "/next" * (hop + 1))).encode()
+        for step in script:
+            if step[0] == "send":
+                connection.sendall(step[1].replace(b"Location: NEXT", b"Location: " + location))
+            elif step[0] == "sleep":
+                time.sleep(step[1])
+            elif step[0] == "reset":
+                # Closed here, so that no graceful shutdown comes first.
+                connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                connection.close()
+                return
 
 
 # --- the hosts ---------------------------------------------------------------
@@ -130,26 +188,29 @@ def windows_path(path):
 class Host:
     """One runner in an install tree of its own."""
 
-    def __init__(self, tag, work, program, dll=None, wine=None, prefix=None):
-        self.tag, self.wine, self.prefix = tag, wine, prefix
+    def __init__(self, tag, work, program, certificates, dll=None, wine=None, prefix=None):
+        self.tag, self.wine, self.prefix, self.certificates = tag, wine, prefix, certificates
         app = os.path.join(work, tag, "app")
         os.makedirs(os.path.join(app, "bin"))
         os.makedirs(os.path.join(app, "configdat"))
         self.program = shutil.copy(program, os.path.join(app, "bin"))
         if dll:
             shutil.copy(dll, os.path.join(app, "bin"))
+            shutil.copy(certificates.ca_der, os.path.join(app, "test-root-ca.der"))
         self.results = os.path.join(work, tag, "results.txt")
         self.process = None
 
-    def start(self, cases_file, port):
-        base = "http://127.0.0.1:%d/%s/" % (port, self.tag)
+    def start(self, cases_file, plain_origin):
+        base = "%s/%s/" % (plain_origin, self.tag)
         if self.wine:
             command = [self.wine, self.program, windows_path(cases_file),
                        windows_path(self.results), base]
             environment = wine_environment(self.prefix)
         else:
             command = [self.program, cases_file, self.results, base]
-            environment = dict(os.environ, no_proxy="127.0.0.1,localhost")
+            environment = dict(os.environ, no_proxy="127.0.0.1,localhost",
+                               SSL_CERT_FILE=self.certificates.ca_pem)
+            environment.pop("SSL_CERT_DIR", None)
         self.started = time.monotonic()
         self.process = subprocess.Popen(command, env=environment, cwd=os.path.dirname(self.program),
                                         stdin=subprocess.DEVNULL)
@@ -256,9 +317,33 @@ def wine_reads_a_204_body(case, what, linux, windows):
     return "status:204" in case["tags"] and not what.startswith("request")
 
 
+def wine_follows_https_to_http(case, what, linux, windows):
+    # Wine 8.0, dlls/wininet/http.c, HTTP_HandleRedirect: a redirect from an
+    # https page to an http URL clears INTERNET_FLAG_SECURE and is followed
+    # ("FIXME: warn about from secure redirect to non-secure page"). Native
+    # WinINet fails that hop with ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR unless
+    # INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP is set, and so does the Linux
+    # layer (-2): only Wine sends the third request and takes its reply.
+    if "redirect:http-https-http" not in case["tags"]:
+        return False
+    return {"result": linux == "-2", "requests": (linux, windows) == (2, 3)}.get(what, True)
+
+
+def wine_matches_no_ip_address_entry(case, what, linux, windows):
+    # Wine 8.0, dlls/crypt32/chain.c, verify_ssl_policy: the host is compared
+    # with the certificate's dNSName entries only (match_dns_to_subject_alt_name
+    # skips iPAddress ones), so a certificate that names 127.0.0.1 only as an
+    # IP address fails with CERT_E_CN_NO_MATCH (-2, nothing sent). OpenSSL, and
+    # native Windows, match an IP address URL with the iPAddress entry
+    # (RFC 2818, 3.1).
+    return "tls:ip-only" in case["tags"] and (what != "result" or windows == "-2")
+
+
 KNOWN_WINE_DEVIATIONS = [
     ("Wine re-sends a 307 redirect without its body", wine_307_drops_the_body),
     ("Wine reads the body of a 204 response that has a Content-Length", wine_reads_a_204_body),
+    ("Wine follows a redirect from https to http", wine_follows_https_to_http),
+    ("Wine matches no IP address entry of a certificate", wine_matches_no_ip_address_entry),
 ]
 
 
@@ -293,15 +378,14 @@ def main():
     print("differential: seed %d, %d cases" % (options.seed, options.cases), flush=True)
 
     cases = case_generator.generate(options.seed, options.cases)
-    service = Service(cases)
-    threading.Thread(target=service.serve_forever, daemon=True).start()
-    port = service.server_address[1]
-
     with tempfile.TemporaryDirectory(prefix="nalpoi-differential-") as work:
+        certificates = TestCertificates(os.path.join(work, "certificates"))
+        service = Service(cases, certificates)
         cases_file = os.path.join(work, "cases.txt")
         with open(cases_file, "w") as out:
-            out.write("".join(case_generator.runner_line(case) + "\n" for case in cases))
-        hosts = [Host("lin", work, options.linux)]
+            out.write("".join(case_generator.runner_line(case, service.origins) + "\n"
+                              for case in cases))
+        hosts = [Host("lin", work, options.linux, certificates)]
         sessions = []
         for tag, build, wine in (("w64", options.win64, options.wine64),
                                  ("w32", options.win32, options.wine32)):
@@ -311,12 +395,13 @@ def main():
                 sessions.append(WineSession(wine, prefix))
                 hosts.append(Host(tag, work, os.path.join(build, "tests", "differential",
                                                           "nalpoi_case_runner.exe"),
-                                  os.path.join(build, "NalPoiComm.dll"), wine, prefix))
+                                  certificates, os.path.join(build, "NalPoiComm.dll"), wine,
+                                  prefix))
         for session in sessions:
             session.__enter__()
         try:
             for host in hosts:
-                host.start(cases_file, port)
+                host.start(cases_file, service.origins["http"])
             codes = [host.wait() for host in hosts]
         finally:
             for session in sessions:

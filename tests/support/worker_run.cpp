@@ -18,7 +18,7 @@ WorkerRun RunWorkerOnce(const std::string& requestText, bool withSession, unsign
     ExchangeState.ExchangeOutcome = -1;  // the worker must set it itself
 
     WorkerRun run;
-    HANDLE thread = CreateThread(nullptr, 0, nalpoicomm::ExchangeWorker, nullptr, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, nalpoicomm::ExchangeWorker, &nalpoicomm::ExchangeState, 0, nullptr);
     run.ended = WaitForSingleObject(thread, waitLimitMs) == WAIT_OBJECT_0;
     if (!run.ended) {
         if (ExchangeState.SessionHandle != nullptr) InternetCloseHandle(ExchangeState.SessionHandle);

@@ -10,9 +10,16 @@
 //   hangup              the connection closes before any response
 //   redirect-302, redirect-307   a redirect to reply
 //   hang/SECONDS        no reply; the connection closes after SECONDS
+//   redirect-302/SCHEME/PORT/PATH   a redirect to SCHEME://127.0.0.1:PORT/PATH
+//   reply-any           the staged document to any request, a GET or a POST without body too
 // A request the service does not accept (not a POST, no body, a body that is
 // no base64 request document) is answered 400 with an empty body, which the
 // library reports as -2.
+// The driver serves the same routes over TLS on more ports, one certificate
+// each, named with their ports in <tmp>\app\tls-services.txt ("NAME PORT"
+// lines; "plain" is the service above). It logs what every server saw in
+// <tmp>\app\received.txt ("NAME connection", "NAME POST /path"), and leaves
+// the CA that signed the trusted certificates in <tmp>\app\test-root-ca.der.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -21,12 +28,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "NalPoiComm.h"
 #include "../layout/record_layouts.h"
 #include "../support/record_fields.h"
+#include "trusted_test_ca.h"
 
 namespace {
 
@@ -87,10 +96,12 @@ std::string Staged(const std::string& document) {
     return document;
 }
 
-void UseRoute(const std::string& route) {
-    WriteFile(ServiceConfigPath(), "<?xml version=\"1.0\"?>\n<ServiceConfig><ServiceUrl>" +
-                                       ServiceBase() + route + "</ServiceUrl></ServiceConfig>\n");
+void PointAt(const std::string& url) {
+    WriteFile(ServiceConfigPath(), "<?xml version=\"1.0\"?>\n<ServiceConfig><ServiceUrl>" + url +
+                                       "</ServiceUrl></ServiceConfig>\n");
 }
+
+void UseRoute(const std::string& route) { PointAt(ServiceBase() + route); }
 
 void Reply(const std::string& document) {
     Staged(document);
@@ -172,6 +183,37 @@ char* PointerAt(const void* record, const char* type, const char* field) {
     char* pointer = nullptr;
     std::memcpy(&pointer, At(record, type, field), sizeof pointer);
     return pointer;
+}
+
+const TrustedTestCa* TestCa = nullptr;  // added to ROOT by main before any TLS call
+
+// The port of one of the driver's servers, from tls-services.txt.
+std::string Port(const std::string& server) {
+    std::istringstream lines(ReadFile(InstallRoot() + "\\tls-services.txt"));
+    std::string name, port;
+    while (lines >> name >> port) {
+        if (name == server) return port;
+    }
+    ADD_FAILURE() << "the driver names no server " << server;
+    return "1";
+}
+
+// The lines a server of the driver has logged so far, and how many of them
+// are requests it read (the rest are connections it accepted).
+struct Seen {
+    int lines = 0;
+    int requests = 0;
+};
+
+Seen SeenBy(const std::string& server) {
+    std::istringstream log(ReadFile(InstallRoot() + "\\received.txt"));
+    Seen seen;
+    for (std::string line; std::getline(log, line);) {
+        if (line.compare(0, server.size() + 1, server + " ") != 0) continue;
+        ++seen.lines;
+        if (line != server + " connection") ++seen.requests;
+    }
+    return seen;
 }
 
 class WindowsExchange : public ::testing::Test {
@@ -363,6 +405,68 @@ TEST_F(WindowsExchange, RedirectOf307KeepsTheBodyExceptUnderWine) {
     EXPECT_EQ(UpdateResult("redirect-307"), RunningUnderWine() ? -2 : 1);
 }
 
+// An https URL is spoken to over TLS with the peer verified, and follows no
+// redirect; an http URL follows a redirect to https and verifies that hop.
+// `server` is the one whose log a row checks: whether the call reached it at
+// all, and how many requests it read. The trusted certificates name
+// 127.0.0.1 both as an IP address and as a DNS name.
+// PLATFORM DIFFERENCE. A certificate that names 127.0.0.1 only as an IP
+// address ("ip-only") matches an https URL to 127.0.0.1 on the POSIX layer
+// (OpenSSL) and on native Windows; Wine 8's crypt32 compares the host only
+// with the DNS names of the certificate (dlls/crypt32/chain.c,
+// match_dns_to_subject_alt_name), so Wine refuses it: -2, and no request.
+TEST_F(WindowsExchange, HttpsReachesOnlyAVerifiedPeer) {
+    ASSERT_TRUE(TestCa->Trusted()) << "test-root-ca.der was not added to the ROOT store";
+    const bool wine = RunningUnderWine();
+    const auto url = [](const char* scheme, const char* server, const std::string& route) {
+        return std::string(scheme) + "://127.0.0.1:" + Port(server) + "/" + route;
+    };
+    const struct {
+        const char* what;
+        std::string url;
+        int result;
+        const char* server;
+        bool reached;
+        int requests;
+    } cases[] = {
+        {"trusted, by IP address", url("https", "good", "reply"), 1, "good", true, 1},
+        {"trusted, an IP address entry only", url("https", "ip-only", "reply"), wine ? -2 : 1, "ip-only", true,
+         wine ? 0 : 1},
+        {"untrusted issuer", url("https", "untrusted", "reply"), -2, "untrusted", true, 0},
+        {"wrong name", url("https", "wrong-name", "reply"), -2, "wrong-name", true, 0},
+        {"expired", url("https", "expired", "reply"), -2, "expired", true, 0},
+        {"plain server behind https", url("https", "plain", "reply"), -2, "plain", true, 0},
+        {"TLS server behind http", url("http", "good", "reply"), -2, "good", true, 0},
+        {"https to http redirect", url("https", "good", "redirect-302/http/" + Port("plain") + "/reply-any"),
+         -2, "plain", false, 0},
+        {"http to https redirect", url("http", "plain", "redirect-302/https/" + Port("good") + "/reply-any"),
+         1, "good", true, 1},
+        {"http to https redirect, untrusted",
+         url("http", "plain", "redirect-302/https/" + Port("untrusted") + "/reply-any"), -2, "untrusted",
+         true, 0},
+    };
+    Staged("<r><Tel>443</Tel></r>");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_LT(c.url.size(), 100u) << c.url;
+        PointAt(c.url);
+        const Seen before = SeenBy(c.server);
+        __POIINFO__ q = Query("P-1");
+        __POICONTENT__ content = UsedContent();
+        const __POICONTENT__ untouched = content;
+        EXPECT_EQ(SendUpdateRequest(q, content), c.result);
+        if (c.result == 1) {
+            EXPECT_STREQ(content.Tel, "443");
+        } else {
+            EXPECT_TRUE(SameBytes(&content, &untouched, sizeof content));
+        }
+        std::free(content.Con);
+        const Seen after = SeenBy(c.server);
+        EXPECT_EQ(after.lines > before.lines, c.reached) << c.server;
+        EXPECT_EQ(after.requests - before.requests, c.requests) << c.server;
+    }
+}
+
 // PLATFORM DIFFERENCE. The 20000 ms limit ends the call with -9 on every
 // platform. On the POSIX layer closing the session aborts the blocked
 // transfer, so -9 comes back at the limit. Wine's WinINet does not unblock a
@@ -397,5 +501,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s names no service URL\n", ServiceConfigPath().c_str());
         return 2;
     }
+    const TrustedTestCa testCa(InstallRoot() + "\\test-root-ca.der");
+    TestCa = &testCa;
     return RUN_ALL_TESTS();
 }

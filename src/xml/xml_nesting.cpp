@@ -1,4 +1,4 @@
-#include "encoding/xml_nesting.h"
+#include "xml/xml_nesting.h"
 
 #include <tinyxml.h>
 

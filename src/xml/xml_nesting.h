@@ -3,8 +3,8 @@
 // parser, printer and destructor recurse once per level without a limit, so
 // a small text nested a few thousand levels deep would overflow the stack of
 // the thread that parses it.
-#ifndef NALPOICOMM_ENCODING_XML_NESTING_H
-#define NALPOICOMM_ENCODING_XML_NESTING_H
+#ifndef NALPOICOMM_XML_XML_NESTING_H
+#define NALPOICOMM_XML_XML_NESTING_H
 
 #include <cstddef>
 
