@@ -55,7 +55,8 @@ int AwaitWorker(DWORD timeLimitMs, FunctionRef<int(const char*)> replyStep) {
 }  // namespace
 
 int RunExchangeSequence(FunctionRef<char*()> buildRequest, DWORD timeLimitMs,
-                        FunctionRef<int(const char* replyText)> replyStep) {
+                        FunctionRef<int(const char* replyText)> replyStep,
+                        ExchangeObserver* observer) {
     int result = kResultExchangeFailed;
     try {
         std::lock_guard<std::mutex> serialised(ExchangeLock());
@@ -63,6 +64,7 @@ int RunExchangeSequence(FunctionRef<char*()> buildRequest, DWORD timeLimitMs,
             ExchangeState.RequestText = nullptr;
             ExchangeState.ReplyBuffer = nullptr;
             ExchangeState.ReplyText = nullptr;
+            ExchangeState.Observer = observer;
             ExchangeState.RequestText = buildRequest();
             ExchangeState.SessionHandle =
                 InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
@@ -74,6 +76,7 @@ int RunExchangeSequence(FunctionRef<char*()> buildRequest, DWORD timeLimitMs,
             result = kResultExchangeFailed;
         }
         ReleaseExchangeBuffers();
+        ExchangeState.Observer = nullptr;
     } catch (...) {
         result = kResultExchangeFailed;  // the lock itself could not be taken
     }

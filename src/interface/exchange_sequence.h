@@ -8,6 +8,7 @@
 
 #include "interface/function_ref.h"
 #include "platform/win32_api.h"
+#include "transport/exchange_observer.h"
 
 namespace nalpoicomm {
 
@@ -24,9 +25,11 @@ constexpr DWORD kBatchTimeLimitMs = 60000;
 // -3 or -9. Calls are serialised by one process-wide lock held throughout.
 // Never throws: an exception inside ends the call with -2, buffers released
 // and the worker ended. A reply step that throws must first have put the
-// caller's records back as they were (the -2 contract).
+// caller's records back as they were (the -2 contract). An `observer` is
+// told each step of the worker's exchange.
 int RunExchangeSequence(FunctionRef<char*()> buildRequest, DWORD timeLimitMs,
-                        FunctionRef<int(const char* replyText)> replyStep);
+                        FunctionRef<int(const char* replyText)> replyStep,
+                        ExchangeObserver* observer = nullptr);
 
 }  // namespace nalpoicomm
 

@@ -3,12 +3,14 @@
 #include "NalPoiComm.h"
 #include "encoding/request_documents.h"
 #include "interface/exchange_sequence.h"
-#include "transport/install_paths.h"
+#include "interface/observed_update.h"
 #include "reply/update_reply_parser.h"
+#include "transport/install_paths.h"
 
-using namespace nalpoicomm;
+namespace nalpoicomm {
+namespace {
 
-NALPOICOMM_API int SendUpdateRequest(__POIINFO__& query, __POICONTENT__& content) {
+int UpdateExchange(__POIINFO__& query, __POICONTENT__& content, ExchangeObserver* observer) {
     // A host may hand over a reference made from a null pointer; read the
     // address through a volatile so the test is not optimised away.
     __POICONTENT__* volatile target = &content;
@@ -30,5 +32,18 @@ NALPOICOMM_API int SendUpdateRequest(__POIINFO__& query, __POICONTENT__& content
                 std::memcpy(record, &passed, sizeof passed);
                 throw;
             }
-        });
+        },
+        observer);
+}
+
+}  // namespace
+
+int ObservedUpdateRequest(__POIINFO__& query, __POICONTENT__& content, ExchangeObserver& observer) {
+    return UpdateExchange(query, content, &observer);
+}
+
+}  // namespace nalpoicomm
+
+NALPOICOMM_API int SendUpdateRequest(__POIINFO__& query, __POICONTENT__& content) {
+    return nalpoicomm::UpdateExchange(query, content, nullptr);
 }

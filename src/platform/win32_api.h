@@ -95,6 +95,7 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
 #define INTERNET_FLAG_SECURE 0x00800000u
 #define INTERNET_FLAG_NO_AUTO_REDIRECT 0x00200000u
 #define HTTP_QUERY_CONTENT_LENGTH 5u
+#define HTTP_QUERY_STATUS_CODE 19u
 #define HTTP_QUERY_FLAG_NUMBER 0x20000000u
 
 typedef enum {
@@ -185,6 +186,9 @@ BOOL HttpQueryInfoW(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD b
 BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD numberOfBytesToRead,
                       LPDWORD numberOfBytesRead);
 BOOL InternetCloseHandle(HINTERNET handle);
+// The account of the calling thread's last failed request, in words (the
+// transfer's own error text); empty when there is none.
+BOOL InternetGetLastResponseInfoW(LPDWORD error, LPWSTR buffer, LPDWORD bufferLength);
 
 #endif  // _WIN32
 

@@ -6,9 +6,11 @@
 #include <string>
 
 #include "encoding/base64.h"
+#include "transport/exchange_observer.h"
 #include "transport/exchange_slots.h"
 #include "transport/service_config.h"
 #include "transport/service_url.h"
+#include "transport/text_conversion.h"
 
 namespace nalpoicomm {
 namespace {
@@ -44,16 +46,21 @@ struct FreeBlock {
     void operator()(void* block) const { std::free(block); }
 };
 
-bool RunExchange(ExchangeSlots& state) {
-    std::unique_ptr<WCHAR, FreeBlock> url(ReadServiceUrl());
-    if (url == nullptr) return false;
+// The platform's own account of the last failure on this thread, for an observer.
+std::string LastResponseWords() {
+    DWORD error = 0;
+    WCHAR words[512] = {};
+    DWORD length = sizeof words / sizeof words[0];
+    if (!InternetGetLastResponseInfoW(&error, words, &length)) return std::string();
+    char text[sizeof words] = {};
+    WideToAnsi(words, text, sizeof text);
+    return text;
+}
 
-    ServiceUrlParts parts;
-    const bool split = SplitServiceUrl(url.get(), parts);
-    url.reset();
-    if (!split) return false;  // nothing to connect to
-
-    ExchangeHandles handles;
+// Opens the request and sends it; the final response's headers are in on
+// true. On false the platform's last error says why.
+bool SendRequest(ExchangeSlots& state, const ServiceUrlParts& parts, ExchangeHandles& handles,
+                 DWORD requestLength) {
     handles.connection = InternetConnectW(state.SessionHandle, parts.host, parts.port,
                                           PLATFORM_WIDE(""), PLATFORM_WIDE(""),
                                           INTERNET_SERVICE_HTTP, 0, 0);
@@ -61,8 +68,6 @@ bool RunExchange(ExchangeSlots& state) {
     handles.request = HttpOpenRequestW(handles.connection, PLATFORM_WIDE("POST"), parts.path, nullptr,
                                        nullptr, nullptr, parts.secure ? kSecureRequestFlags : 0, 0);
     if (handles.request == nullptr) return false;
-
-    const DWORD requestLength = static_cast<DWORD>(std::strlen(state.RequestText));
     INTERNET_BUFFERS buffers;
     std::memset(&buffers, 0, sizeof buffers);
     buffers.dwStructSize = sizeof buffers;
@@ -72,14 +77,48 @@ bool RunExchange(ExchangeSlots& state) {
     if (!InternetWriteFile(handles.request, state.RequestText, requestLength, &written)) {
         return false;
     }
-    if (!HttpEndRequestW(handles.request, nullptr, 0, 0)) return false;
+    return HttpEndRequestW(handles.request, nullptr, 0, 0) != FALSE;
+}
+
+// Tells the sending's outcome to an observer, with the HTTP status on success.
+void TellSent(ExchangeObserver& observer, bool sent, HINTERNET request, DWORD requestLength) {
+    const DWORD error = sent ? ERROR_SUCCESS : GetLastError();
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (sent && !HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                                &size, nullptr)) {
+        status = 0;
+    }
+    const std::string words = sent ? std::string() : LastResponseWords();
+    observer.Sent(requestLength, error, status, words.c_str());
+}
+
+bool RunExchange(ExchangeSlots& state) {
+    ExchangeObserver* const observer = state.Observer;
+    ServiceConfigReading reading;
+    std::unique_ptr<WCHAR, FreeBlock> url(ReadServiceUrl(observer != nullptr ? &reading : nullptr));
+    if (observer != nullptr) observer->ConfigRead(reading);
+    if (url == nullptr) return false;
+
+    ServiceUrlParts parts;
+    const bool split = SplitServiceUrl(url.get(), parts);
+    url.reset();
+    if (observer != nullptr) observer->UrlSplit(split, parts);
+    if (!split) return false;  // nothing to connect to
+
+    ExchangeHandles handles;
+    const DWORD requestLength = static_cast<DWORD>(std::strlen(state.RequestText));
+    const bool sent = SendRequest(state, parts, handles, requestLength);
+    if (observer != nullptr) TellSent(*observer, sent, handles.request, requestLength);
+    if (!sent) return false;
 
     DWORD contentLength = 0;
     DWORD lengthSize = sizeof contentLength;
-    if (!HttpQueryInfoW(handles.request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
-                        &contentLength, &lengthSize, nullptr)) {
-        return false;
-    }
+    const bool lengthRead =
+        HttpQueryInfoW(handles.request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                       &contentLength, &lengthSize, nullptr) != FALSE;
+    if (observer != nullptr) observer->LengthRead(lengthRead ? ERROR_SUCCESS : GetLastError(), contentLength);
+    if (!lengthRead) return false;
     if (contentLength == 0 || contentLength >= kReplyStoreSize) return false;
 
     if (state.ReplyBuffer != nullptr) std::free(state.ReplyBuffer);
@@ -107,8 +146,10 @@ bool RunExchange(ExchangeSlots& state) {
         remaining -= kept;
     }
 
+    if (observer != nullptr) observer->BodyRead(state.ReplyBuffer, used, contentLength);
     const std::string decoded = Base64Decode(std::string(state.ReplyBuffer, used));
     const std::size_t textLength = strnlen(decoded.data(), decoded.size());
+    if (observer != nullptr) observer->Decoded(decoded.data(), textLength);
     state.ReplyText = static_cast<char*>(std::calloc(textLength + 1, 1));
     if (state.ReplyText == nullptr) return false;
     std::memcpy(state.ReplyText, decoded.data(), textLength);

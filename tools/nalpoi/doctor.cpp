@@ -1,35 +1,19 @@
 #include "doctor.h"
 
-#include <curl/curl.h>
-#include <sys/stat.h>
-#include <tinyxml.h>
-
-#include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <vector>
+#include <iterator>
+#include <string>
 
-#include "NalPoiComm.h"
-#include "encoding/base64.h"
-#include "encoding/request_documents.h"
 #include "exchanges.h"
-#include "interface/exchange_sequence.h"
-#include "platform/posix/header_lines.h"
-#include "platform/posix/tls_policy.h"
+#include "nalpoicomm_seam.h"
 #include "record_text.h"
-#include "result_meanings.h"
 #include "service_config_file.h"
-#include "transport/exchange_worker.h"
-#include "transport/install_paths.h"
-#include "transport/service_config.h"
-#include "transport/service_url.h"
-#include "transport/text_conversion.h"
 
 namespace nalpoicomm {
 namespace {
-
 
 class Doctor {
 public:
@@ -48,44 +32,61 @@ private:
     DoctorReport& report_;
 };
 
-const char kConfigHint[] = "write it with: nalpoi config --url http://HOST:PORT/PATH";
+// What the library's worker told, step by step, of the one exchange the
+// doctor asks of it. Called on the worker's thread; read after the call.
+class Observations final : public ExchangeObserver {
+public:
+    bool configRead = false, urlSeen = false, urlSplit = false, sentSeen = false;
+    bool lengthSeen = false, bodySeen = false, decodedSeen = false;
+    ServiceConfigReading reading;
+    ServiceUrlParts parts;
+    std::size_t requestBytes = 0;
+    DWORD sendError = ERROR_SUCCESS, status = 0, lengthError = ERROR_SUCCESS, length = 0;
+    DWORD announced = 0;
+    std::string words, body, decoded;
 
-std::string ConfigProblem(const ServiceConfigReading& reading, std::string& hint) {
-    hint = reading.problem == ServiceConfigProblem::kTooLong
-               ? "the library takes a URL of at most 99 bytes and never cuts one: shorten the "
-                 "host or the path"
-               : kConfigHint;
-    return ServiceConfigReadingProblem(reading);
-}
+    void ConfigRead(const ServiceConfigReading& found) override {
+        Keep([&] { reading = found; }, configRead);
+    }
+    void UrlSplit(bool split, const ServiceUrlParts& split_parts) override {
+        Keep([&] { urlSplit = split; parts = split_parts; }, urlSeen);
+    }
+    void Sent(std::size_t bytes, DWORD error, DWORD code, const char* said) override {
+        Keep([&] { requestBytes = bytes; sendError = error; status = code; words = said; }, sentSeen);
+    }
+    void LengthRead(DWORD error, DWORD value) override {
+        Keep([&] { lengthError = error; length = value; }, lengthSeen);
+    }
+    void BodyRead(const char* raw, std::size_t bytes, DWORD announcedLength) override {
+        Keep([&] { body.assign(raw, bytes); announced = announcedLength; }, bodySeen);
+    }
+    void Decoded(const char* text, std::size_t bytes) override {
+        Keep([&] { decoded.assign(text, bytes); }, decodedSeen);
+    }
+
+private:
+    // An observer must not throw into the worker: a copy that fails is a
+    // step not seen.
+    template <typename Copy>
+    static void Keep(Copy copy, bool& seen) noexcept {
+        try {
+            copy();
+            seen = true;
+        } catch (...) {
+        }
+    }
+};
+
+// WinINet's other certificate errors, which the platform layer does not give.
+constexpr DWORD kSecCertErrors = 12055;   // ERROR_INTERNET_SEC_CERT_ERRORS
+constexpr DWORD kSecInvalidCert = 12169;  // ERROR_INTERNET_SEC_INVALID_CERT
+
+const char kConfigHint[] = "write it with: nalpoi config --url http://HOST:PORT/PATH";
 
 std::string Narrow(const WCHAR* wide) {
     char text[kUrlPartChars * 4] = {};
     WideToAnsi(wide, text, sizeof text);
     return text;
-}
-
-struct Received {
-    std::vector<std::string> headers;   // of the final response
-    std::string body;
-    long status = 0;
-};
-
-std::size_t TakeHeader(char* data, std::size_t size, std::size_t count, void* raw) {
-    auto* received = static_cast<Received*>(raw);
-    std::string line(data, size * count);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (line.compare(0, 5, "HTTP/") == 0) {
-        received->headers.clear();
-    } else if (!line.empty()) {
-        received->headers.push_back(line);
-    }
-    return size * count;
-}
-
-std::size_t TakeBody(char* data, std::size_t size, std::size_t count, void* raw) {
-    auto* received = static_cast<Received*>(raw);
-    received->body.append(data, size * count);
-    return size * count;
 }
 
 std::string ProxyInUse(bool secure) {
@@ -98,227 +99,187 @@ std::string ProxyInUse(bool secure) {
     return std::string();
 }
 
-bool IsBase64Byte(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-           c == '/' || c == '=' || c == '\r' || c == '\n';
-}
-
-// The first Status element of 0 or 2 decides an update's result.
-void NoteStatus(const TiXmlElement& root, Doctor& doctor) {
-    for (const TiXmlElement* child = root.FirstChildElement(); child != nullptr;
-         child = child->NextSiblingElement()) {
-        if (std::strcmp(child->Value(), "Status") != 0 || child->GetText() == nullptr) continue;
-        const std::string status = child->GetText();
-        if (status == "0") {
-            doctor.Note("the reply's Status is 0: the host gets 219 (no POI with that ID)");
-            return;
-        }
-        if (status == "2") {
-            doctor.Note("the reply's Status is 2: the host gets 620 (the request was not understood)");
-            return;
-        }
-    }
-}
-
 std::string TrustSource() {
+#if defined(_WIN32)
+    return "the system's ROOT store";
+#else
     const char* file = std::getenv("SSL_CERT_FILE");
     const char* dir = std::getenv("SSL_CERT_DIR");
     if (file != nullptr && *file != 0) return std::string("SSL_CERT_FILE ") + file;
     if (dir != nullptr && *dir != 0) return std::string("SSL_CERT_DIR ") + dir;
     return "the system's trust store";
+#endif
+}
+
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+bool IsTlsError(DWORD error) {
+    return error == ERROR_INTERNET_INVALID_CA || error == ERROR_INTERNET_SEC_CERT_CN_INVALID ||
+           error == ERROR_INTERNET_SEC_CERT_DATE_INVALID ||
+           error == ERROR_INTERNET_SECURITY_CHANNEL_ERROR || error == kSecCertErrors ||
+           error == kSecInvalidCert;
 }
 
 // The tls step: why the handshake failed, named, with what to do about it.
-void FailTls(TlsFailure failure, const std::string& host, const std::string& where,
-             const char* words, Doctor& doctor) {
-    const std::string said = *words != 0 ? std::string(" (") + words + ")" : std::string();
-    switch (failure) {
-        case TlsFailure::kUntrustedIssuer:
-            doctor.Fail("tls", "untrusted issuer: the certificate's chain ends at no CA in " +
-                                   TrustSource() + said,
-                        "to trust a private CA, set SSL_CERT_FILE=/path/to/ca.pem (or SSL_CERT_DIR) "
-                        "in the host's environment, or add it to the system store "
-                        "(/usr/local/share/ca-certificates, then update-ca-certificates)");
-            return;
-        case TlsFailure::kNameMismatch:
-            doctor.Fail("tls", "name mismatch: the certificate is not for " + host + said,
-                        "the URL's host must be a DNS name or IP address in the certificate's "
-                        "subjectAltName: use that name, or reissue the certificate");
-            return;
-        case TlsFailure::kNotValidNow:
-            doctor.Fail("tls", "the certificate is expired or not yet valid" + said,
-                        "renew the service's certificate, or check this machine's clock");
-            return;
-        case TlsFailure::kNotTls:
-            doctor.Fail("tls", "not TLS: the service at " + where + " answers in plain HTTP" + said,
-                        "use an http:// URL for a plain service, or give the service a certificate");
-            return;
-        case TlsFailure::kProtocol:
-        case TlsFailure::kNone:
-            doctor.Fail("tls", std::string("protocol: the TLS handshake failed") + said,
-                        "the service must offer TLS 1.2 or later with a certificate for " + host);
-            return;
+void FailTls(DWORD error, const std::string& host, const std::string& where,
+             const std::string& words, Doctor& doctor) {
+    const std::string said = words.empty() ? std::string() : " (" + words + ")";
+    if (error == ERROR_INTERNET_INVALID_CA) {
+        doctor.Fail("tls", "untrusted issuer: the certificate's chain ends at no CA in " +
+                               TrustSource() + said,
+#if defined(_WIN32)
+                    "to trust a private CA, add it to the ROOT store: certutil -addstore Root ca.cer"
+#else
+                    "to trust a private CA, set SSL_CERT_FILE=/path/to/ca.pem (or SSL_CERT_DIR) in "
+                    "the host's environment, or add it to the system store "
+                    "(/usr/local/share/ca-certificates, then update-ca-certificates)"
+#endif
+        );
+    } else if (error == ERROR_INTERNET_SEC_CERT_CN_INVALID) {
+        doctor.Fail("tls", "name mismatch: the certificate is not for " + host + said,
+                    "the URL's host must be a DNS name or IP address in the certificate's "
+                    "subjectAltName: use that name, or reissue the certificate");
+    } else if (error == ERROR_INTERNET_SEC_CERT_DATE_INVALID) {
+        doctor.Fail("tls", "the certificate is expired or not yet valid" + said,
+                    "renew the service's certificate, or check this machine's clock");
+    } else if (Contains(words, "wrong version number") || Contains(words, "packet length too long") ||
+               Contains(words, "http request")) {
+        // OpenSSL's words for a first record that is no TLS record.
+        doctor.Fail("tls", "not TLS: the service at " + where + " answers in plain HTTP" + said,
+                    "use an http:// URL for a plain service, or give the service a certificate");
+    } else {
+        doctor.Fail("tls", "protocol: the TLS handshake failed" + said,
+                    "the service must offer TLS 1.2 or later with a certificate for " + host);
     }
 }
 
-// The probe of the exchange itself, from the split URL on. False once a
-// step has failed.
-bool ProbeExchange(const std::string& host, INTERNET_PORT port, const std::string& path,
-                   bool secure, const std::string& id, Doctor& doctor) {
-    __POIINFO__ query{};
-    CopyIntoField(query.ID, id);
-    const std::unique_ptr<char[]> request(BuildUpdateRequest(query));
+// Why no reply came, in words, from the platform's error.
+std::string NoReply(DWORD error, const std::string& words) {
+    if (error == ERROR_HTTP_INVALID_SERVER_RESPONSE) {
+        return "the service closed the connection without a reply";
+    }
+    if (error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_INTERNET_CONNECTION_ABORTED) {
+        return "the service reset the connection";
+    }
+    return words.empty() ? "error " + std::to_string(error) : words;
+}
+
+bool IsBase64Byte(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/' || c == '=' || c == '\r' || c == '\n';
+}
+
+// The connection, tls and send steps, from what the worker told of sending.
+// False once a step has failed.
+bool ReportSending(const Observations& seen, int result, Doctor& doctor) {
+    const std::string host = Narrow(seen.parts.host);
     const std::string hostPart = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    const std::string url = (secure ? "https://" : "http://") + hostPart + ":" + std::to_string(port) +
-                            (path.empty() || path[0] != '/' ? "/" : "") + path;
-
-    Received received;
-    CURL* easy = curl_easy_init();
-    if (easy == nullptr) {
-        doctor.Fail("connect", "libcurl could not start", "out of memory?");
-        return false;
-    }
-    curl_slist* headers = nullptr;
-    for (const char* suppressed : {"Accept:", "Content-Type:", "Expect:"}) {
-        headers = curl_slist_append(headers, suppressed);
-    }
-    char words[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, words);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http");
-    if (secure) ApplyTlsPolicy(easy);  // the library's own verification
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "RuzOruz");
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.get());
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(kUpdateTimeLimitMs));
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &TakeHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &received);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &TakeBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &received);
-    const CURLcode code = curl_easy_perform(easy);
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &received.status);
-    long connected = 0;
-    curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
-    const TlsFailure tls = secure ? ClassifyTlsFailure(easy, code, words) : TlsFailure::kNone;
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(easy);
-
-    const std::string where = hostPart + ":" + std::to_string(port);
-    if (code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_RESOLVE_PROXY) {
-        doctor.Fail("connect", "host " + host + " cannot be resolved" + ProxyInUse(secure),
+    const std::string where = hostPart + ":" + std::to_string(seen.parts.port);
+    const bool secure = seen.parts.secure;
+    const std::string proxy = ProxyInUse(secure);
+    if (seen.sentSeen && seen.sendError == ERROR_INTERNET_NAME_NOT_RESOLVED) {
+        doctor.Fail("connect", "host " + host + " cannot be resolved" + proxy,
                     "check the host name in the URL");
         return false;
     }
-    if (code == CURLE_COULDNT_CONNECT || (code == CURLE_OPERATION_TIMEDOUT && connected == 0)) {
-        doctor.Fail("connect",
-                    (code == CURLE_COULDNT_CONNECT ? "refused or unreachable: " : "no answer from ") +
-                        where + ProxyInUse(secure),
+    if (seen.sentSeen && seen.sendError == ERROR_INTERNET_CANNOT_CONNECT) {
+        doctor.Fail("connect", "refused or unreachable: " + where + proxy,
                     "is the service running and listening there? nalpoi-service prints "
                     "'listening on' with its URL");
         return false;
     }
-    doctor.Pass("connect", where + ProxyInUse(secure));
-    if (secure) {
-        if (tls != TlsFailure::kNone) {
-            FailTls(tls, host, where, words, doctor);
-            return false;
-        }
-        if (received.status != 0 || code == CURLE_OK) {
-            doctor.Pass("tls", "peer verified for " + host + " against " + TrustSource());
-        }
+    doctor.Pass("connect", where + proxy);
+    if (secure && seen.sentSeen && IsTlsError(seen.sendError)) {
+        FailTls(seen.sendError, host, where, seen.words, doctor);
+        return false;
     }
-    if (received.status == 0) {
-        std::string detail = "no reply came: ";
-        if (code == CURLE_OPERATION_TIMEDOUT) {
-            detail += "none within 20 s (the host gets -9)";
-        } else if (code == CURLE_GOT_NOTHING) {
-            detail += "the service closed the connection without a reply";
-        } else {
-            detail += curl_easy_strerror(code);
-        }
+    if (!seen.sentSeen || seen.sendError != ERROR_SUCCESS) {
+        const std::string detail =
+            "no reply came: " + (!seen.sentSeen ? result == NALPOI_RESULT_TIMED_OUT
+                                                      ? std::string("none within 20 s (the host gets -9)")
+                                                      : std::string("the exchange did not finish")
+                                                : NoReply(seen.sendError, seen.words));
         doctor.Fail("send", detail,
                     secure ? "look at the service's log: it dropped the request"
                            : "look at the service's log: it dropped the request (a TLS service "
                              "drops a plain one: is its URL https://?)");
         return false;
     }
-    doctor.Pass("send", "POST " + path + ", " + std::to_string(std::strlen(request.get())) +
-                            " bytes; HTTP status " + std::to_string(received.status));
-    if (received.status != 200) {
-        doctor.Note("HTTP status " + std::to_string(received.status) +
+    if (secure) doctor.Pass("tls", "peer verified for " + host + " against " + TrustSource());
+    const std::string path = Narrow(seen.parts.path);
+    doctor.Pass("send", "POST " + (path.empty() ? std::string("/") : path) + ", " +
+                            std::to_string(seen.requestBytes) + " bytes; HTTP status " +
+                            std::to_string(seen.status));
+    if (seen.status != 200) {
+        doctor.Note("HTTP status " + std::to_string(seen.status) +
                     ": the library does not read the status and goes on with the body");
     }
+    return true;
+}
 
-    // Content-Length as the library reads it: the first header, decimal digits.
-    const char* lengthText = FindHeader(received.headers, "Content-Length");
-    const char* encoding = FindHeader(received.headers, "Transfer-Encoding");
-    if (lengthText == nullptr) {
+// The length, body, decode and document steps. False once a step has failed.
+bool ReportReply(const Observations& seen, int result, Doctor& doctor) {
+    if (!seen.lengthSeen || seen.lengthError != ERROR_SUCCESS) {
         doctor.Fail("length",
-                    encoding != nullptr ? std::string("no Content-Length: the reply is ") + encoding
-                                        : std::string("no Content-Length"),
+                    seen.lengthError == ERROR_HTTP_INVALID_HEADER
+                        ? std::string("a Content-Length that is no 32-bit number")
+                        : std::string("no Content-Length (a chunked reply has none)"),
                     "the service must announce the body's length (1 to 30719), not chunk it");
         return false;
     }
-    std::uint64_t length = 0;
-    for (const char* digit = lengthText; *digit >= '0' && *digit <= '9' && length <= 0xFFFFFFFFull;
-         ++digit) {
-        length = length * 10 + static_cast<std::uint64_t>(*digit - '0');
-    }
-    if (length == 0 || length >= kReplyStoreSize) {
-        doctor.Fail("length", std::string("Content-Length ") + lengthText,
+    if (seen.length == 0 || seen.length >= kReplyStoreSize) {
+        doctor.Fail("length", "Content-Length " + std::to_string(seen.length),
                     "the library takes a Content-Length of 1 to 30719 only");
         return false;
     }
-    doctor.Pass("length", std::string("Content-Length ") + lengthText);
-
-    std::string body = received.body.substr(0, static_cast<std::size_t>(length));
-    if (body.size() < length) {
+    doctor.Pass("length", "Content-Length " + std::to_string(seen.length));
+    if (!seen.bodySeen) {
+        doctor.Fail("body", "the body could not be kept", "out of memory?");
+        return false;
+    }
+    if (seen.body.size() < seen.announced) {
         doctor.Pass("body",
-                    "warning: " + std::to_string(body.size()) + " of " + std::to_string(length) +
-                        " bytes arrived; the library goes on with them",
+                    "warning: " + std::to_string(seen.body.size()) + " of " +
+                        std::to_string(seen.announced) + " bytes arrived; the library goes on with them",
                     "the service closed the connection before the whole body");
     } else {
-        doctor.Pass("body", std::to_string(body.size()) + " bytes");
+        doctor.Pass("body", std::to_string(seen.body.size()) + " bytes");
     }
-
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        if (!IsBase64Byte(static_cast<unsigned char>(body[i]))) {
-            doctor.Fail("decode", "the body is not base64: byte " + std::to_string(i) + " is 0x" +
-                                      [&] {
-                                          char hex[3];
-                                          std::snprintf(hex, sizeof hex, "%02x",
-                                                        static_cast<unsigned char>(body[i]));
-                                          return std::string(hex);
-                                      }(),
+    for (std::size_t i = 0; i < seen.body.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(seen.body[i]);
+        if (!IsBase64Byte(byte)) {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02x", byte);
+            doctor.Fail("decode", "the body is not base64: byte " + std::to_string(i) + " is 0x" + hex,
                         "the reply body must be base64 of an XML document");
             return false;
         }
     }
-    const std::string decoded = Base64Decode(body);
-    const std::string text = decoded.substr(0, std::strlen(decoded.c_str()));
-    if (text.size() < 2) {
-        doctor.Fail("decode", "the body decodes to " + std::to_string(text.size()) + " characters",
+    if (seen.decoded.size() < 2) {
+        doctor.Fail("decode", "the body decodes to " + std::to_string(seen.decoded.size()) + " characters",
                     "the reply body must be base64 of an XML document");
         return false;
     }
-    doctor.Pass("decode", std::to_string(text.size()) + " characters");
+    doctor.Pass("decode", std::to_string(seen.decoded.size()) + " characters");
 
+    // The library's own guarded parse, for the words; its call said the rest.
     TiXmlDocument document;
-    document.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    GuardedParse(document, seen.decoded.c_str());
     const TiXmlElement* root = document.FirstChildElement();
-    if (root == nullptr) {
-        doctor.Fail("document", "the decoded reply holds no element" +
-                                    (document.Error() ? std::string(": ") + document.ErrorDesc()
-                                                      : std::string()),
+    const std::string error = document.Error() ? document.ErrorDesc() : "";
+    if (result == NALPOI_RESULT_NO_ELEMENT || root == nullptr) {
+        doctor.Fail("document", "the decoded reply holds no element" + (error.empty() ? "" : ": " + error),
                     "the reply must be an XML document such as <Poi>...</Poi>");
         return false;
     }
     doctor.Pass("document", std::string("root element <") + root->Value() + ">" +
-                                (document.Error() ? std::string(" (") + document.ErrorDesc() +
-                                                       "; the library reads what came before)"
-                                                 : std::string()));
-    NoteStatus(*root, doctor);
+                                (error.empty() ? std::string()
+                                               : " (" + error + "; the library reads what came before)"));
+    if (result == NALPOI_RESULT_UPDATE_STATUS_0) {
+        doctor.Note("the reply's Status is 0: the host gets 219 (no POI with that ID)");
+    } else if (result == NALPOI_RESULT_UPDATE_STATUS_2) {
+        doctor.Note("the reply's Status is 2: the host gets 620 (the request was not understood)");
+    }
     return true;
 }
 
@@ -327,46 +288,44 @@ bool ProbeExchange(const std::string& host, INTERNET_PORT port, const std::strin
 DoctorReport RunDoctor(const std::string& id) {
     DoctorReport report;
     Doctor doctor(report);
-    curl_global_init(CURL_GLOBAL_DEFAULT);
 
-    ServiceConfigReading reading;
-    WCHAR* wide = ReadServiceUrl(&reading);
-    const std::unique_ptr<WCHAR, decltype(&std::free)> url(wide, &std::free);
-    if (url == nullptr) {
-        std::string hint;
-        const std::string problem = ConfigProblem(reading, hint);
-        doctor.Fail("config", problem, hint);
+    // One exchange, the library's own, told step by step.
+    Observations seen;
+    __POIINFO__ query{};
+    CopyIntoField(query.ID, id);
+    UpdateOutcome outcome;
+    outcome.result = ObservedUpdateRequest(query, outcome.content, seen);
+    report.result = outcome.result;
+
+    if (!seen.configRead || seen.reading.problem != ServiceConfigProblem::kNone) {
+        const bool tooLong = seen.reading.problem == ServiceConfigProblem::kTooLong;
+        doctor.Fail("config",
+                    seen.configRead ? ServiceConfigReadingProblem(seen.reading)
+                                    : std::string("the exchange did not start"),
+                    tooLong ? "the library takes a URL of at most 99 bytes and never cuts one: "
+                              "shorten the host or the path"
+                            : kConfigHint);
     } else {
-        doctor.Pass("config", reading.path + ": " + reading.url);
-        ServiceUrlParts parts;
-        if (!SplitServiceUrl(url.get(), parts)) {
-            doctor.Fail("url", "the URL cannot be split: " + reading.url,
+        doctor.Pass("config", seen.reading.path + ": " + seen.reading.url);
+        if (!seen.urlSeen || !seen.urlSplit) {
+            doctor.Fail("url", "the URL cannot be split: " + seen.reading.url,
                         "give a URL such as http://127.0.0.1:8080/poi");
         } else {
-            const std::string hostText = Narrow(parts.host);
-            const std::string pathText = Narrow(parts.path);
-            doctor.Pass("url", "host " + hostText + ", port " + std::to_string(parts.port) +
-                                   ", path " + (pathText.empty() ? "/" : pathText) +
-                                   (parts.secure ? ", TLS" : ""));
-            ProbeExchange(hostText, parts.port, pathText, parts.secure, id, doctor);
+            const std::string path = Narrow(seen.parts.path);
+            doctor.Pass("url", "host " + Narrow(seen.parts.host) + ", port " +
+                                   std::to_string(seen.parts.port) + ", path " +
+                                   (path.empty() ? "/" : path) + (seen.parts.secure ? ", TLS" : ""));
+            if (ReportSending(seen, outcome.result, doctor)) ReportReply(seen, outcome.result, doctor);
         }
     }
 
-    // The call's own reply is shown only if the call wrote cc.xml: a file
-    // left by an earlier exchange says nothing about this one.
+    // The call's reply is shown only when the call reached a parser, which
+    // writes cc.xml first: a file left by an earlier exchange says nothing.
+    const int parsed[] = {NALPOI_RESULT_OK, NALPOI_RESULT_UPDATE_STATUS_0,
+                          NALPOI_RESULT_UPDATE_STATUS_2, NALPOI_RESULT_NO_ELEMENT};
     char cache[kPathChars];
-    const bool treeFound = FormConfigPath(kReplyCacheFormat, cache);
-    struct stat before {};
-    const bool existed = treeFound && stat(cache, &before) == 0;
-
-    UpdateOutcome outcome;
-    RunUpdate({"", "", id, ""}, outcome);
-    report.result = outcome.result;
-
-    struct stat after {};
-    if (treeFound && stat(cache, &after) == 0 &&
-        (!existed || after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-         after.st_mtim.tv_nsec != before.st_mtim.tv_nsec || after.st_size != before.st_size)) {
+    if (std::find(std::begin(parsed), std::end(parsed), outcome.result) != std::end(parsed) &&
+        FormConfigPath(kReplyCacheFormat, cache)) {
         if (std::FILE* file = std::fopen(cache, "rb")) {
             char chunk[4096];
             std::size_t got;

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "command_line.h"
-#if !defined(_WIN32)
 #include "doctor.h"
 #include "doctor_report.h"
+#if !defined(_WIN32)
 #include "tree_option.h"
 #endif
 #include "exchanges.h"
@@ -92,11 +92,6 @@ int RunConfigCommand(const Invocation& invocation) {
 }
 
 int RunDoctorCommand(const Invocation& invocation) {
-#if defined(_WIN32)
-    (void)invocation;
-    std::fprintf(stderr, "nalpoi doctor: not in this build (it probes with libcurl)\n");
-    return kExitUsage;
-#else
     const DoctorReport report = RunDoctor(invocation.id);
     if (invocation.json) {
         std::printf("%s\n", DoctorJson(report, invocation.showReply).c_str());
@@ -105,7 +100,6 @@ int RunDoctorCommand(const Invocation& invocation) {
     }
     std::fflush(stdout);
     return report.works ? kExitOk : kExitFailed;
-#endif
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include <windows.h>
 #endif
 
-#include "transport/service_config.h"
 
 namespace nalpoicomm {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "transport/service_config.h"
+#include "nalpoicomm_seam.h"
 
 namespace nalpoicomm {
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <utility>
 
-#include "encoding/base64.h"
+#include "nalpoicomm_seam.h"
 
 namespace nalpoicomm {
 namespace service {

@@ -2,7 +2,7 @@
 
 #include <tinyxml.h>
 
-#include "encoding/base64.h"
+#include "nalpoicomm_seam.h"
 #include "xml_well_formedness.h"
 
 namespace nalpoicomm {

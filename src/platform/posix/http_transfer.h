@@ -47,6 +47,9 @@ public:
 
     void Abort();
 
+    // libcurl's words for the last failure, empty when there was none.
+    const char* ErrorText() const { return errorText_; }
+
 private:
     DWORD Start(const std::string& url, bool post, bool secure);
     DWORD TransferError() const;

@@ -31,6 +31,9 @@ std::string Utf8(LPCWSTR text) {
 
 bool IsEmpty(LPCWSTR text) { return text == nullptr || text[0] == 0; }
 
+// The words of the calling thread's last failed request, as WinINet keeps them.
+thread_local std::string gLastResponseWords;
+
 BOOL Fail(DWORD error) {
     SetLastError(error);
     return FALSE;
@@ -187,6 +190,7 @@ BOOL HttpEndRequestW(HINTERNET handle, INTERNET_BUFFERSW* buffersOut, DWORD flag
         const DWORD error =
             request->transfer->Perform(RequestUrl(*request), request->verb, request->body,
                                        request->userAgent, request->followRedirects);
+        gLastResponseWords = error != ERROR_SUCCESS ? request->transfer->ErrorText() : "";
         if (error != ERROR_SUCCESS) return Fail(error);
         request->state = RequestState::Received;
         return TRUE;
@@ -199,7 +203,8 @@ BOOL HttpQueryInfoW(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bu
         std::shared_ptr<InternetObject> request = FindInternetObject(handle, InternetKind::Request);
         if (!request) return FALSE;
         std::lock_guard<std::mutex> call(request->callMutex);
-        if (infoLevel != (HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER)) {
+        const bool status = infoLevel == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER);
+        if (!status && infoLevel != (HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER)) {
             return Fail(ERROR_NOT_SUPPORTED);
         }
         if (buffer == nullptr || bufferLength == nullptr || (index != nullptr && *index != 0)) {
@@ -207,6 +212,11 @@ BOOL HttpQueryInfoW(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bu
         }
         if (request->state != RequestState::Received) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
         if (*bufferLength != sizeof(DWORD)) return Fail(ERROR_HTTP_INVALID_HEADER);
+        if (status) {
+            const DWORD code = static_cast<DWORD>(request->transfer->StatusCode());
+            std::memcpy(buffer, &code, sizeof code);
+            return TRUE;
+        }
         for (const std::string& line : request->transfer->Headers()) {
             static constexpr char kName[] = "Content-Length:";
             if (strncasecmp(line.c_str(), kName, sizeof kName - 1) != 0) continue;
@@ -246,6 +256,27 @@ BOOL InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD numberOfBytesToRead
             total += delivered;
         }
         *numberOfBytesRead = static_cast<DWORD>(total);
+        return TRUE;
+    });
+}
+
+BOOL InternetGetLastResponseInfoW(LPDWORD error, LPWSTR buffer, LPDWORD bufferLength) {
+    return Guarded([&]() -> BOOL {
+        if (error == nullptr || bufferLength == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+        *error = 0;
+        const int needed = gLastResponseWords.empty()
+                               ? 1
+                               : MultiByteToWideChar(CP_ACP, 0, gLastResponseWords.c_str(), -1,
+                                                     nullptr, 0);
+        if (buffer == nullptr || *bufferLength < static_cast<DWORD>(needed)) {
+            *bufferLength = static_cast<DWORD>(needed);
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        }
+        buffer[0] = 0;
+        if (!gLastResponseWords.empty()) {
+            MultiByteToWideChar(CP_ACP, 0, gLastResponseWords.c_str(), -1, buffer, needed);
+        }
+        *bufferLength = static_cast<DWORD>(needed - 1);
         return TRUE;
     });
 }
