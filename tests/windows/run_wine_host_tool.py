@@ -7,13 +7,15 @@ WIN_BUILD_DIR is a mingw build holding NalPoiComm.dll and
 tools/nalpoi/nalpoi.exe; SERVICE is a Linux nalpoi-service. The tool and the
 DLL are copied into a fresh install tree <tmp>/app/bin/, the service runs on
 127.0.0.1 with a temporary database, and the checks of
-tests/tools/demo_flow_test.py run against the Windows tool as they do
-against the Linux one. Left out: the wait indicator, whose check needs a
-POSIX pseudo-terminal as stderr. Closes with "N passed, N failed".
+tests/tools/demo_flow_test.py and tests/tools/doctor_test.py run against the
+Windows tool as they do against the Linux one: nalpoi.exe doctor diagnoses
+WinINet's exchange, the service's faults included. Left out: the wait
+indicator, whose check needs a POSIX pseudo-terminal as stderr, and the
+doctor's TLS checks (the Windows test programs check TLS). Closes with
+"N passed, N failed".
 """
 
 import argparse
-import importlib.util
 import os
 import re
 import shutil
@@ -24,14 +26,10 @@ import tempfile
 from wine_session import WineSession, wine_environment
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tools"))
 
-
-def load_demo_flow():
-    path = os.path.join(HERE, "..", "tools", "demo_flow_test.py")
-    spec = importlib.util.spec_from_file_location("demo_flow_test", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+import demo_flow_test as flow  # noqa: E402
+import doctor_test  # noqa: E402
 
 
 # Wine shows the Linux root as drive Z:; the tool prints its paths that way.
@@ -89,7 +87,6 @@ def main():
     build_dir = os.path.abspath(options.build_dir)
     prefix = options.prefix or os.path.join(build_dir, "wineprefix")
 
-    flow = load_demo_flow()
     with tempfile.TemporaryDirectory(prefix="nalpoi-wine-tool-") as work:
         app_dir = os.path.join(work, "app")
         os.makedirs(os.path.join(app_dir, "bin"))
@@ -112,6 +109,8 @@ def main():
                 flow.test_batch(tree)
                 flow.test_closed_port(tree, service.url)
                 flow.test_usage(tree)
+                doctor_test.test_broken_setups(tree, service.url)
+                doctor_test.test_working_setups(tree, service.url)
         finally:
             service.stop()
     results = flow.results
