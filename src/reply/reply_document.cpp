@@ -2,25 +2,22 @@
 
 #include <cstdio>
 
-#include "platform/c_file.h"
+#include "platform/whole_file.h"
 #include "xml/guarded_parse.h"
 
 namespace nalpoicomm {
 namespace {
 
-// Writes the bytes SaveFile() writes, on a stream of our own so that it is
-// closed on every way out (TinyXML's printer allocates, and may throw). An
-// existing file is overwritten in place and then cut at the length written:
-// opening it with "w" would truncate it first, and a file system that
-// guards replace-by-truncate then forces its blocks out at the close. Both
-// modes are text modes, so Windows writes CR LF line ends either way.
+void PrintDocument(std::FILE* stream, const void* document) {
+    static_cast<const TiXmlDocument*>(document)->SaveFile(stream);
+}
+
+// Writes the bytes SaveFile() writes, whole or not at all: a cache that
+// cannot be written is left empty, never holding the previous reply as if
+// it were this one. The result is not reported, as SaveFile()'s is not.
 void SaveToCacheFile(const TiXmlDocument& document, const char* path) {
     if (path[0] == 0) return;  // no path: the save fails, as SaveFile() would
-    UniqueFile file(std::fopen(path, "r+"));
-    if (file == nullptr) file.reset(std::fopen(path, "w"));
-    if (file == nullptr) return;
-    document.SaveFile(file.get());
-    SetFileLength(file.get(), std::ftell(file.get()));
+    WritePrintedFile(path, &PrintDocument, &document);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/c_file.h"
+#include "platform/whole_file.h"
 #include "transport/install_paths.h"
 #include "transport/text_conversion.h"
 #include "xml/guarded_parse.h"
@@ -17,22 +17,6 @@ namespace {
 
 // A real configuration file holds a few hundred bytes; a larger one is not one.
 constexpr std::size_t kMaxServiceConfigBytes = 64 * 1024;
-
-// The whole file, or false when it cannot be read or is too large. Read in
-// pieces, so that a file of a few hundred bytes costs a few hundred bytes.
-bool ReadConfigText(const char* path, std::string& text) {
-    text.clear();
-    // Closed on every way out, a failed allocation below included.
-    const UniqueFile file(std::fopen(path, "rb"));
-    if (file == nullptr) return false;
-    char piece[4096];
-    std::size_t read;
-    while ((read = std::fread(piece, 1, sizeof piece, file.get())) > 0) {
-        text.append(piece, read);
-        if (text.size() > kMaxServiceConfigBytes) return false;  // the size says why
-    }
-    return std::ferror(file.get()) == 0;
-}
 
 // The text up to its first zero byte, line ends made LF as LoadFile makes
 // them (CR LF and a lone CR).
@@ -64,7 +48,7 @@ WCHAR* ReadServiceUrl(ServiceConfigReading* reading) {
     if (reading != nullptr) reading->path = path;
 
     std::string fileText;
-    if (!ReadConfigText(path, fileText)) {
+    if (!ReadWholeFile(path, kMaxServiceConfigBytes, fileText)) {
         return fail(fileText.size() > kMaxServiceConfigBytes ? ServiceConfigProblem::kTooLarge
                                                              : ServiceConfigProblem::kUnreadable);
     }
