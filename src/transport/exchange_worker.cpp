@@ -122,14 +122,16 @@ bool RunExchange(ExchangeSlots& state) {
     if (contentLength == 0 || contentLength >= kReplyStoreSize) return false;
 
     if (state.ReplyBuffer != nullptr) std::free(state.ReplyBuffer);
-    state.ReplyBuffer = static_cast<char*>(std::calloc(kReplyStoreSize, 1));
+    // Only what the text holds is ever read: the store is kept
+    // zero-terminated as it fills, and needs no zeros beyond.
+    state.ReplyBuffer = static_cast<char*>(std::malloc(kReplyStoreSize));
     if (state.ReplyBuffer == nullptr) return false;
+    state.ReplyBuffer[0] = 0;
 
     char chunk[kReadChunkSize + 1];
     std::size_t used = 0;
     DWORD remaining = contentLength;
     for (;;) {
-        std::memset(chunk, 0, sizeof chunk);
         DWORD received = 0;
         if (!InternetReadFile(handles.request, chunk, kReadChunkSize, &received)) {
             // Bytes lost for want of memory would make a shortened reply
