@@ -13,6 +13,7 @@ bool SplitServiceUrl(const WCHAR* url, ServiceUrlParts& parts) {
     components.lpszUrlPath = parts.path;
     components.dwUrlPathLength = kUrlPartChars;
     if (!InternetCrackUrlW(url, 0, 0, &components)) return false;
+    if (parts.host[0] == 0) return false;  // an empty host is nothing to connect to, split or not
     parts.port = components.nPort;
     parts.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
     return true;
