@@ -31,8 +31,15 @@ std::string Utf8(LPCWSTR text) {
 
 bool IsEmpty(LPCWSTR text) { return text == nullptr || text[0] == 0; }
 
-// The words of the calling thread's last failed request, as WinINet keeps them.
-thread_local std::string gLastResponseWords;
+// The words of the calling thread's last failed request, as WinINet keeps
+// them. A plain array: a thread-local with a destructor would have glibc
+// register one per thread, which aborts the process when memory runs out.
+thread_local char gLastResponseWords[CURL_ERROR_SIZE];
+
+void KeepResponseWords(const char* words) {
+    std::strncpy(gLastResponseWords, words, sizeof gLastResponseWords - 1);
+    gLastResponseWords[sizeof gLastResponseWords - 1] = 0;
+}
 
 BOOL Fail(DWORD error) {
     SetLastError(error);
@@ -190,7 +197,7 @@ BOOL HttpEndRequestW(HINTERNET handle, INTERNET_BUFFERSW* buffersOut, DWORD flag
         const DWORD error =
             request->transfer->Perform(RequestUrl(*request), request->verb, request->body,
                                        request->userAgent, request->followRedirects);
-        gLastResponseWords = error != ERROR_SUCCESS ? request->transfer->ErrorText() : "";
+        KeepResponseWords(error != ERROR_SUCCESS ? request->transfer->ErrorText() : "");
         if (error != ERROR_SUCCESS) return Fail(error);
         request->state = RequestState::Received;
         return TRUE;
@@ -264,17 +271,16 @@ BOOL InternetGetLastResponseInfoW(LPDWORD error, LPWSTR buffer, LPDWORD bufferLe
     return Guarded([&]() -> BOOL {
         if (error == nullptr || bufferLength == nullptr) return Fail(ERROR_INVALID_PARAMETER);
         *error = 0;
-        const int needed = gLastResponseWords.empty()
+        const int needed = gLastResponseWords[0] == 0
                                ? 1
-                               : MultiByteToWideChar(CP_ACP, 0, gLastResponseWords.c_str(), -1,
-                                                     nullptr, 0);
+                               : MultiByteToWideChar(CP_ACP, 0, gLastResponseWords, -1, nullptr, 0);
         if (buffer == nullptr || *bufferLength < static_cast<DWORD>(needed)) {
             *bufferLength = static_cast<DWORD>(needed);
             return Fail(ERROR_INSUFFICIENT_BUFFER);
         }
         buffer[0] = 0;
-        if (!gLastResponseWords.empty()) {
-            MultiByteToWideChar(CP_ACP, 0, gLastResponseWords.c_str(), -1, buffer, needed);
+        if (gLastResponseWords[0] != 0) {
+            MultiByteToWideChar(CP_ACP, 0, gLastResponseWords, -1, buffer, needed);
         }
         *bufferLength = static_cast<DWORD>(needed - 1);
         return TRUE;
