@@ -59,6 +59,28 @@ def main():
     check("a 307 case with another result is not explained by it",
           harness.explain(redirect, result) is None, repr(result))
 
+    # The TLS deviations: Wine's side as its source says, and nothing else.
+    refused = ["result -2", "content Tel=abab Con=null", "cc absent"]
+    ip_only = {"tags": ["tls:ip-only"]}
+    found = harness.differences(ip_only, LINUX, refused, SAME, [])
+    check("an IP-address-only certificate refused by Wine is Wine's",
+          harness.explain(ip_only, found) is not None, repr(found))
+    found = harness.differences(ip_only, refused, refused, SAME, [])
+    check("an IP-address-only certificate refused by Wine, when Linux fails too, is Wine's",
+          harness.explain(ip_only, found) is not None, repr(found))
+    found = harness.differences(ip_only, LINUX, ["result 1", "content Tel=021 Con=text", LINUX[2]],
+                                SAME, SAME)
+    check("an IP-address-only certificate taken with other content is not explained",
+          harness.explain(ip_only, found) is None, repr(found))
+    three_hops = {"tags": ["redirect:http-https-http"]}
+    found = harness.differences(three_hops, refused, LINUX, SAME * 2, SAME * 3)
+    check("https to http followed by Wine alone is Wine's", harness.explain(three_hops, found) is not None,
+          repr(found))
+    found = harness.differences(three_hops, LINUX, ["result 1", "content Tel=021 Con=text", LINUX[2]],
+                                SAME * 3, SAME * 3)
+    check("an http to https to http case that both followed, with other content, is not explained",
+          harness.explain(three_hops, found) is None, repr(found))
+
     print("%d passed, %d failed" % (results["passed"], results["failed"]))
     return 0 if results["failed"] == 0 else 1
 

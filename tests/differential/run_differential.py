@@ -297,9 +297,9 @@ def differences(case, linux, windows, linux_requests, windows_requests):
 
 
 # Differences that come from Wine's WinINet and not from the Linux layer,
-# each with its source. A rule sees the case and one difference; it names
-# the deviation when the difference is explained by it.
-def wine_307_drops_the_body(case, what, linux, windows):
+# each with its source. A rule sees the case, one difference and all of them;
+# it names the deviation when the difference is explained by it.
+def wine_307_drops_the_body(case, what, linux, windows, found):
     # Wine 8.0, dlls/wininet/http.c, HTTP_HttpSendRequestW's redirect loop:
     # every redirect is re-sent with the verb turned to GET unless it is 307
     # and with no request body (the optional data is not kept); native
@@ -307,7 +307,7 @@ def wine_307_drops_the_body(case, what, linux, windows):
     return "redirect:307" in case["tags"] and what.startswith("request")
 
 
-def wine_reads_a_204_body(case, what, linux, windows):
+def wine_reads_a_204_body(case, what, linux, windows, found):
     # Wine 8.0, dlls/wininet/http.c, set_content_length: for a 204 (or 304)
     # response the bytes already read past the headers are dropped only when
     # there is no Content-Length header; with one they are handed to
@@ -317,26 +317,37 @@ def wine_reads_a_204_body(case, what, linux, windows):
     return "status:204" in case["tags"] and not what.startswith("request")
 
 
-def wine_follows_https_to_http(case, what, linux, windows):
+def result_of(found, host):
+    """The result that differs, on the Linux (0) or the Windows (1) side."""
+    return next((pair[host] for what, *pair in found if what == "result"), None)
+
+
+def wine_follows_https_to_http(case, what, linux, windows, found):
     # Wine 8.0, dlls/wininet/http.c, HTTP_HandleRedirect: a redirect from an
     # https page to an http URL clears INTERNET_FLAG_SECURE and is followed
-    # ("FIXME: warn about from secure redirect to non-secure page"). Native
-    # WinINet fails that hop with ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR unless
-    # INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP is set, and so does the Linux
-    # layer (-2): only Wine sends the third request and takes its reply.
+    # ("FIXME: warn about from secure redirect to non-secure page"). The
+    # Linux layer refuses that hop with ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR,
+    # WinINet's error for a redirect from SSL to non-SSL (-2): only Wine sends
+    # the third request and takes its reply.
     if "redirect:http-https-http" not in case["tags"]:
         return False
-    return {"result": linux == "-2", "requests": (linux, windows) == (2, 3)}.get(what, True)
+    if what == "requests":
+        return (linux, windows) == (2, 3)
+    return result_of(found, 0) == "-2"
 
 
-def wine_matches_no_ip_address_entry(case, what, linux, windows):
+def wine_matches_no_ip_address_entry(case, what, linux, windows, found):
     # Wine 8.0, dlls/crypt32/chain.c, verify_ssl_policy: the host is compared
     # with the certificate's dNSName entries only (match_dns_to_subject_alt_name
     # skips iPAddress ones), so a certificate that names 127.0.0.1 only as an
-    # IP address fails with CERT_E_CN_NO_MATCH (-2, nothing sent). OpenSSL, and
-    # native Windows, match an IP address URL with the iPAddress entry
-    # (RFC 2818, 3.1).
-    return "tls:ip-only" in case["tags"] and (what != "result" or windows == "-2")
+    # IP address fails with CERT_E_CN_NO_MATCH (-2, nothing sent). OpenSSL
+    # matches an IP address URL with the iPAddress entry, as RFC 2818, 3.1
+    # asks.
+    if "tls:ip-only" not in case["tags"]:
+        return False
+    if what == "requests":
+        return (linux, windows) == (1, 0)
+    return result_of(found, 1) == "-2"
 
 
 KNOWN_WINE_DEVIATIONS = [
@@ -352,7 +363,7 @@ def explain(case, found):
     names = set()
     for what, linux, windows in found:
         for name, rule in KNOWN_WINE_DEVIATIONS:
-            if rule(case, what, linux, windows):
+            if rule(case, what, linux, windows, found):
                 names.add(name)
                 break
         else:
