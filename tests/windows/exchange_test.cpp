@@ -412,7 +412,7 @@ TEST_F(WindowsExchange, RedirectOf307KeepsTheBodyExceptUnderWine) {
 // 127.0.0.1 both as an IP address and as a DNS name.
 // PLATFORM DIFFERENCE. A certificate that names 127.0.0.1 only as an IP
 // address ("ip-only") matches an https URL to 127.0.0.1 on the POSIX layer
-// (OpenSSL) and on native Windows; Wine 8's crypt32 compares the host only
+// (OpenSSL, as RFC 2818, 3.1 asks); Wine 8's crypt32 compares the host only
 // with the DNS names of the certificate (dlls/crypt32/chain.c,
 // match_dns_to_subject_alt_name), so Wine refuses it: -2, and no request.
 TEST_F(WindowsExchange, HttpsReachesOnlyAVerifiedPeer) {

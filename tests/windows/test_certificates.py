@@ -10,8 +10,8 @@ import os
 import ssl
 import subprocess
 
-# 127.0.0.1 as an IP address entry, which OpenSSL (and native Windows) match
-# an IP address URL against, and as a DNS name, the only kind Wine 8's crypt32
+# 127.0.0.1 as an IP address entry, which OpenSSL matches an IP address URL
+# against (RFC 2818, 3.1), and as a DNS name, the only kind Wine 8's crypt32
 # compares (dlls/crypt32/chain.c, match_dns_to_subject_alt_name).
 LOOPBACK = "IP:127.0.0.1,DNS:127.0.0.1"
 
