@@ -193,12 +193,17 @@ bool ReportSending(const Observations& seen, int result, Doctor& doctor) {
         FailTls(seen.sendError, host, where, seen.words, doctor);
         return false;
     }
-    if (!seen.sentSeen || seen.sendError != ERROR_SUCCESS) {
+    // A request "sent" without an HTTP status had no response at all: Wine's
+    // WinINet reports a connection closed before any answer as a success.
+    const bool answered = seen.sentSeen && seen.sendError == ERROR_SUCCESS && seen.status != 0;
+    if (!answered) {
         const std::string detail =
-            "no reply came: " + (!seen.sentSeen ? result == NALPOI_RESULT_TIMED_OUT
-                                                      ? std::string("none within 20 s (the host gets -9)")
-                                                      : std::string("the exchange did not finish")
-                                                : NoReply(seen.sendError, seen.words));
+            "no reply came: " +
+            (!seen.sentSeen ? result == NALPOI_RESULT_TIMED_OUT
+                                  ? std::string("none within 20 s (the host gets -9)")
+                                  : std::string("the exchange did not finish")
+             : seen.sendError == ERROR_SUCCESS ? NoReply(ERROR_HTTP_INVALID_SERVER_RESPONSE, "")
+                                               : NoReply(seen.sendError, seen.words));
         doctor.Fail("send", detail,
                     secure ? "look at the service's log: it dropped the request"
                            : "look at the service's log: it dropped the request (a TLS service "
