@@ -1,7 +1,9 @@
 # Debian packages from one build (scripts/package runs cpack): libnalpoicomm1
 # (the shared library), libnalpoicomm-dev (header, link, CMake package,
-# pkg-config file) and nalpoi-tools (nalpoi, nalpoi-service). Library
-# dependencies are computed from the binaries by dpkg-shlibdeps.
+# pkg-config file, NalPoiComm(3)) and nalpoi-tools (nalpoi, nalpoi-service and
+# their manual pages). Library dependencies are computed from the binaries by
+# dpkg-shlibdeps. A cross build (cmake/toolchain-armhf.cmake, ...) makes the
+# target's packages.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME nalpoicomm)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -17,11 +19,30 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/nalpoicomm")
+# CPack would take the build machine's architecture (dpkg --print-architecture).
+if(CMAKE_CROSSCOMPILING)
+  execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -q DEB_HOST_ARCH
+    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
+    ERROR_QUIET RESULT_VARIABLE nalpoi_dpkg_architecture)
+  if(NOT nalpoi_dpkg_architecture EQUAL 0 OR NOT CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+    message(FATAL_ERROR "no Debian architecture for ${CMAKE_LIBRARY_ARCHITECTURE}")
+  endif()
+endif()
+# The library and its -dev package hold their architecture's files in
+# /usr/lib/<triplet> and the same bytes everywhere else (header, manual
+# page, documents), so each architecture's can be installed beside the
+# others' (a cross build's host links the target's). CPack writes no
+# Multi-Arch field: debian/finish-debs.cmake adds it once the .deb files are
+# made, and drops the ldconfig calls that CPack puts into the library's
+# postinst and postrm, which the ldconfig trigger below replaces.
+set(CPACK_NALPOICOMM_MULTI_ARCH_SAME libnalpoicomm1 libnalpoicomm-dev)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/finish-debs.cmake)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libnalpoicomm1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 # A shlibs file, so that packages built against the library depend on it,
-# and the ldconfig trigger that keeps the linker cache up to date.
+# and the ldconfig trigger that keeps the linker cache up to date (as
+# debhelper does it, without maintainer scripts).
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
 string(CONCAT CPACK_COMPONENT_RUNTIME_DESCRIPTION

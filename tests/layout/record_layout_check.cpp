@@ -2,7 +2,7 @@
 // against NalPoiComm.h sees it. A host built by another compiler finds every
 // field by these offsets, so any drift here breaks the calling interface.
 //
-// The same file is compiled for 4-byte pointers (g++ -m32, the device's
+// The same file is compiled for 4-byte pointers (i686-linux-gnu-g++, the device's
 // 32-bit ABI) and for 8-byte pointers (g++ -m64, LP64; mingw-w64, LLP64); it
 // picks the expected column of record_layouts.h by sizeof(void*).
 // Syntax-only compilation is enough: nothing here runs.

@@ -2,12 +2,15 @@
 # Checks the packages of scripts/package by installing them, as a host
 # developer would (run by the package stage of scripts/test; the CI machine
 # is a throwaway, and the packages are removed again at the end):
-#   apt-get install ./*.deb; docs/examples/minimal_host.cpp built against the
-#   installed package with find_package(NalPoiComm) and with pkg-config, run
-#   from a host's install tree against the packaged nalpoi-service; the
-#   packaged nalpoi on that tree through --tree; each Windows zip unpacked
-#   into a fresh folder and its nalpoi.exe run under Wine (64- and 32-bit)
-#   against the same service; then apt-get purge.
+#   apt-get install of this machine's three packages, and of the armhf and
+#   arm64 library and -dev packages beside them (Multi-Arch: same);
+#   docs/examples/minimal_host.cpp built against the installed packages with
+#   find_package(NalPoiComm) and with pkg-config, natively and with each ARM
+#   cross compiler, run from a host's install tree against the packaged
+#   nalpoi-service (the ARM hosts under qemu-user-static); the packaged
+#   nalpoi on that tree through --tree; each Windows zip unpacked into a
+#   fresh folder and its nalpoi.exe run under Wine (64- and 32-bit) against
+#   the same service; then apt-get purge.
 #
 # Usage: tests/packages/check_packages.sh PACKAGES_DIR WINE64 WINE32
 set -euo pipefail
@@ -19,11 +22,18 @@ work=$(mktemp -d /tmp/nalpoi-packages-XXXXXX)
 if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi
 service_pid=
 failures=0
+native=$(dpkg --print-architecture)
+# Each ARM target: Debian architecture, GNU triplet, emulator.
+cross_targets=(armhf:arm-linux-gnueabihf:qemu-arm-static arm64:aarch64-linux-gnu:qemu-aarch64-static)
+installed=("libnalpoicomm1:$native" "libnalpoicomm-dev:$native" nalpoi-tools)
+for target in "${cross_targets[@]}"; do
+  installed+=("libnalpoicomm1:${target%%:*}" "libnalpoicomm-dev:${target%%:*}")
+done
 
 cleanup() {
   [ -z "$service_pid" ] || kill -TERM "$service_pid" 2> /dev/null || true
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get purge -y -q libnalpoicomm1 libnalpoicomm-dev nalpoi-tools > /dev/null 2>&1 || true
+    apt-get purge -y -q "${installed[@]}" > /dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -40,11 +50,17 @@ check() {  # check NAME COMMAND...: one line per check
   fi
 }
 
-echo "== apt-get install $(cd "$packages" && echo ./*.deb)"
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$packages"/*.deb
+debs=("$packages"/*_"$native".deb)
+for target in "${cross_targets[@]}"; do
+  debs+=("$packages"/libnalpoicomm1_*_"${target%%:*}".deb "$packages"/libnalpoicomm-dev_*_"${target%%:*}".deb)
+done
+echo "== apt-get install ${debs[*]##*/}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-remove "${debs[@]}"
 
-check "the packages are installed" dpkg -s libnalpoicomm1 libnalpoicomm-dev nalpoi-tools
+check "the packages are installed" dpkg -s "${installed[@]}"
 check "the library is found by its SONAME" bash -c "ldconfig -p | grep -q 'libNalPoiComm.so.1 '"
+check "man finds nalpoi(1), nalpoi-service(1) and NalPoiComm(3)" bash -c "
+  man -w nalpoi && man -w nalpoi-service && man -w 3 NalPoiComm"
 
 # The packaged service, on a free port with a database of its own.
 /usr/bin/nalpoi-service --port 0 --db "$work/poi.db" > "$work/service.out" 2> "$work/service.log" &
@@ -75,6 +91,28 @@ for host in host-cmake host-pkgconfig; do
     output=\$('$tree/bin/$host') && echo \"\$output\" &&
     grep -q '^SendUpdateRequest: 1\$' <<< \"\$output\" && grep -q '^RevBatch: 1\$' <<< \"\$output\""
 done
+# The same host for each ARM target: cross-built against that architecture's
+# packages, installed beside this machine's, and run under the emulator
+# against the packaged (native) service.
+for target in "${cross_targets[@]}"; do
+  IFS=: read -r architecture triplet emulator <<< "$target"
+  check "minimal_host for $architecture builds with find_package(NalPoiComm)" bash -c "
+    cmake -S '$repo_root/docs/examples' -B '$work/cmake-build-$architecture' \
+      -DCMAKE_TOOLCHAIN_FILE='$repo_root/cmake/toolchain-$architecture.cmake' > /dev/null &&
+    cmake --build '$work/cmake-build-$architecture' > /dev/null &&
+    cp '$work/cmake-build-$architecture/minimal_host' '$tree/bin/host-cmake-$architecture'"
+  check "minimal_host for $architecture builds with pkg-config" bash -c "
+    flags=\$(PKG_CONFIG_LIBDIR=/usr/lib/$triplet/pkgconfig:/usr/share/pkgconfig \
+      pkg-config --cflags --libs nalpoicomm) &&
+    $triplet-g++ -std=c++17 '$repo_root/docs/examples/minimal_host.cpp' \$flags \
+      -o '$tree/bin/host-pkgconfig-$architecture'"
+  for host in "host-cmake-$architecture" "host-pkgconfig-$architecture"; do
+    check "$host under $emulator exchanges with the packaged service (both results 1)" bash -c "
+      output=\$($emulator '$tree/bin/$host') && echo \"\$output\" &&
+      grep -q '^SendUpdateRequest: 1\$' <<< \"\$output\" && grep -q '^RevBatch: 1\$' <<< \"\$output\""
+  done
+done
+
 check "the packaged nalpoi works on the host's tree with --tree" \
   /usr/bin/nalpoi --tree "$tree" update --id H-1001
 check "... and with NALPOI_TREE" env NALPOI_TREE="$tree" /usr/bin/nalpoi batch
@@ -98,8 +136,7 @@ done
 kill -TERM "$service_pid"
 wait "$service_pid" || true
 service_pid=
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get purge -y -q libnalpoicomm1 libnalpoicomm-dev nalpoi-tools > /dev/null
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q "${installed[@]}" > /dev/null
 check "the packages are removed again" bash -c "! dpkg-query -W -f='\${Status}' libnalpoicomm1 libnalpoicomm-dev nalpoi-tools 2> /dev/null | grep -q 'ok installed'"
 
 echo "packages: $failures failed"

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/install_tree.h"
 
@@ -76,6 +77,17 @@ namespace {
     const pid_t child = fork();
     if (child == 0) {
         execv(copy.c_str(), argv);
+        // A cross build's tests run under qemu-user, and without binfmt_misc
+        // the kernel cannot start the target's binary: start the copy through
+        // the emulator the cross toolchain names (cmake/toolchain-*.cmake).
+        const char* emulator = std::getenv("NALPOI_TEST_EMULATOR");
+        if (errno == ENOEXEC && emulator != nullptr) {
+            argv[0] = const_cast<char*>(copy.c_str());
+            std::vector<char*> through{const_cast<char*>(emulator)};
+            for (char** arg = argv; *arg != nullptr; ++arg) through.push_back(*arg);
+            through.push_back(nullptr);
+            execv(emulator, through.data());
+        }
         std::perror("execv");
         _exit(2);
     }
