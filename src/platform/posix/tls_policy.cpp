@@ -62,13 +62,6 @@ TlsFailure ClassifyTlsFailure(CURL* easy, CURLcode code, const char* errorText) 
         case CURLE_SSL_CACERT_BADFILE:
             return TlsFailure::kUntrustedIssuer;
         case CURLE_SSL_CONNECT_ERROR:
-            // OpenSSL's words for a first record that is no TLS record.
-            if (errorText != nullptr && (std::strstr(errorText, "wrong version number") != nullptr ||
-                                         std::strstr(errorText, "packet length too long") != nullptr ||
-                                         std::strstr(errorText, "http request") != nullptr)) {
-                return TlsFailure::kNotTls;
-            }
-            return TlsFailure::kProtocol;
         case CURLE_SSL_CERTPROBLEM:
         case CURLE_SSL_CIPHER:
         case CURLE_SSL_ENGINE_INITFAILED:
@@ -93,7 +86,6 @@ DWORD TlsFailureError(TlsFailure failure) {
             return ERROR_INTERNET_SEC_CERT_CN_INVALID;
         case TlsFailure::kNotValidNow:
             return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
-        case TlsFailure::kNotTls:
         case TlsFailure::kProtocol:
             return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
     }

@@ -23,8 +23,8 @@ enum class TlsFailure {
     kUntrustedIssuer,   // the chain ends at no trusted root
     kNameMismatch,      // the certificate is not for the URL's host
     kNotValidNow,       // expired or not yet valid
-    kNotTls,            // the peer does not speak TLS (a plain HTTP server)
-    kProtocol,          // any other handshake failure
+    kProtocol,          // any other handshake failure, a peer that speaks no TLS among them
+                        // (the doctor tells that one by the words, as on Windows)
 };
 
 // The TLS failure behind a failed transfer's `code`, kNone when it is not one.
