@@ -15,7 +15,9 @@ import subprocess
 import sys
 
 from demo_flow_test import Service, check, describe, free_port, json_of, run_installed
-from test_certificates import issue, make_ca
+# The tests' one maker of throwaway certificates, shared with the Windows drivers.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
+from test_certificates import TestCertificates  # noqa: E402
 
 
 def doctor(tree, *extra):
@@ -90,12 +92,15 @@ def test_working_setups(tree, url):
 
 def test_tls(tree, url, work):
     """Each TLS failure named in the tls step; a verified peer passes it."""
-    folder = os.path.join(work, "tls")
-    trusted, other = make_ca(folder, "trusted"), make_ca(folder, "other")
-    services = [Service(tree.service, os.path.join(work, "tls.db"), os.path.join(work, "tls.log"),
-                        issue(folder, "trusted", "good", "IP:127.0.0.1")),
-                Service(tree.service, os.path.join(work, "tls2.db"), os.path.join(work, "tls2.log"),
-                        issue(folder, "other", "foreign"))]
+    certificates = TestCertificates(os.path.join(work, "tls"))
+    trusted, other = certificates.ca_pem, certificates.path("other.pem")
+
+    def serving(leaf, db):
+        return Service(tree.service, os.path.join(work, db + ".db"), os.path.join(work, db + ".log"),
+                       ["--tls-cert", certificates.path(leaf + ".chain"),
+                        "--tls-key", certificates.path("leaf.key")])
+
+    services = [serving("good", "tls"), serving("untrusted", "tls2")]
     good, foreign = (service.url for service in services)
     setups = [
         # label, URL, CA trusted through SSL_CERT_FILE, failed step or None, detail, hint has

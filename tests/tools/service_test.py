@@ -25,7 +25,9 @@ import time
 import traceback
 import xml.etree.ElementTree as ET
 
-from test_certificates import issue, make_ca
+# The tests' one maker of throwaway certificates, shared with the Windows drivers.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
+from test_certificates import TestCertificates  # noqa: E402
 
 DECLARATION = '<?xml version="1.0" encoding="UTF-8"?>'
 MAX_REPLY_BODY = 30719          # the client refuses a Content-Length of 30720 or more
@@ -529,10 +531,11 @@ def ends_in_reset(service, path):
 
 
 def test_https_serves_as_http_does(executable, workdir):
-    folder = os.path.join(workdir, "tls")
-    trusting = ssl.create_default_context(cafile=make_ca(folder, "ca"))   # that CA only
+    certificates = TestCertificates(os.path.join(workdir, "tls"))
+    folder = certificates.dir
+    trusting = ssl.create_default_context(cafile=certificates.ca_pem)   # that CA only
     plain = Service(executable, os.path.join(workdir, "plain.db"), workdir)
-    files = issue(folder, "ca", "leaf")
+    files = ["--tls-cert", certificates.path("good.chain"), "--tls-key", certificates.path("leaf.key")]
     secure = Service(executable, os.path.join(workdir, "https.db"), workdir, files, trusting)
     silent = socket.create_connection(("127.0.0.1", secure.port))   # never sends a ClientHello
     try:
@@ -557,8 +560,8 @@ def test_https_serves_as_http_does(executable, workdir):
         silent.close()
     assert code == 0 and stop_seconds < 8, "exit %r after %.1f s" % (code, stop_seconds)
     assert len([line for line in lines if HANDSHAKE_FAILURE.match(line)]) == 2, lines
-    for key in ("ca.key", "missing.key"):   # not the certificate's key, no key at all
-        result = subprocess.run([executable, "--port", "0", "--tls-cert", "leaf.pem", "--tls-key",
+    for key in ("trusted.key", "missing.key"):   # not the certificate's key, no key at all
+        result = subprocess.run([executable, "--port", "0", "--tls-cert", "good.chain", "--tls-key",
                                  key], capture_output=True, timeout=START_TIMEOUT_S, cwd=folder)
         assert (result.returncode, result.stdout) == (1, b""), (key, result)
         assert key.encode() in result.stderr, result.stderr
