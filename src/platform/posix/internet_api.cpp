@@ -37,8 +37,9 @@ bool IsEmpty(LPCWSTR text) { return text == nullptr || text[0] == 0; }
 thread_local char gLastResponseWords[CURL_ERROR_SIZE];
 
 void KeepResponseWords(const char* words) {
-    std::strncpy(gLastResponseWords, words, sizeof gLastResponseWords - 1);
-    gLastResponseWords[sizeof gLastResponseWords - 1] = 0;
+    const std::size_t length = strnlen(words, sizeof gLastResponseWords - 1);
+    std::memcpy(gLastResponseWords, words, length);
+    gLastResponseWords[length] = 0;
 }
 
 BOOL Fail(DWORD error) {
