@@ -12,11 +12,19 @@ A case is one exported call and the service's behaviour for it:
             a script's "Location: NEXT" leads to the next hop
   tags      words naming what the case exercises, for the report
 
-The same seed gives the same cases, so a disagreement can be replayed.
+The first cases are those of the end-to-end table (tests/cases/exchanges.txt)
+that a service can play; its documents are also seeds that later cases
+deliver in hostile ways. The same seed gives the same cases, so a
+disagreement can be replayed.
 """
 
 import base64
+import os
 import random
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cases"))
+import exchange_cases  # noqa: E402
 
 # The library's limits, as a service sees them.
 REPLY_STORE = 30720          # Content-Length must stay below this
@@ -73,10 +81,41 @@ TLS_CASES = (
 MAX_STALLS = 1
 
 
+# The share of generated cases whose document is one of the table's.
+SEED_SHARE = 0.1
+# The request records of the table's cases, as the suites fill them.
+TABLE_QUERIES = {
+    "U": {"Type": b"1", "Time": b"2026-12-01 00:00:00", "ID": b"P-1", "Name": b"Hotel"},
+    "B": {"Type": b"2", "Time": b"2026-01-01 00:00:00"},
+}
+
+
+def table_case(number, entry):
+    """The table's case as this service plays it, or None when its answer is
+    no service at all (refused, no serviceIP.xml)."""
+    document, answer = entry["document"], entry["answer"]
+    encoded = base64.b64encode(document)
+    heads = {"reply": b"Content-Length: %d\r\n" % len(encoded),
+             "no-length": b"Connection: close\r\n",
+             "body": b"Content-Length: %d\r\n" % len(document)}
+    if answer == "hangup":
+        script = [("close",)]
+    elif answer in heads:
+        body = document if answer == "body" else encoded
+        script = [("send", b"HTTP/1.1 200 OK\r\n" + heads[answer] + b"\r\n" + body), ("close",)]
+    else:
+        return None
+    op = "B" if entry["call"] == "batch" else "U"
+    return {"id": number, "op": op, "query": TABLE_QUERIES[op], "present": entry["present"],
+            "origin": "http", "script": script, "hops": [], "tags": ["table:" + entry["name"]],
+            "document": document}
+
+
 class Generator:
-    def __init__(self, seed):
+    def __init__(self, seed, seeds):
         self.random = random.Random(seed)
         self.stalls = 0
+        self.seeds = seeds          # op -> the table's documents for that call
 
     # --- texts and documents -------------------------------------------------
 
@@ -315,7 +354,10 @@ class Generator:
     def case(self, number):
         r = self.random
         op = r.choice(("U", "B"))
-        document = self.update_document() if op == "U" else self.batch_document()
+        if self.seeds[op] and r.random() < SEED_SHARE:
+            document = r.choice(self.seeds[op])
+        else:
+            document = self.update_document() if op == "U" else self.batch_document()
         if r.random() < 0.03:                               # a large reply
             filler = self.element("Con", "z" * r.choice((5000, 12000, 22000)))
             document = document.replace(b"</Poi>", filler.encode() + b"</Poi>").replace(
@@ -373,8 +415,18 @@ def reset_script():
 
 
 def generate(seed, count):
-    generator = Generator(seed)
-    return [generator.case(number) for number in range(1, count + 1)]
+    table = exchange_cases.read()
+    cases = []
+    for entry in table:
+        case = table_case(len(cases) + 1, entry)
+        if case is not None and len(cases) < count:
+            cases.append(case)
+    seeds = {"U": [], "B": []}
+    for entry in table:
+        if entry["answer"] in ("reply", "no-length"):
+            seeds["B" if entry["call"] == "batch" else "U"].append(entry["document"])
+    generator = Generator(seed, seeds)
+    return cases + [generator.case(number) for number in range(len(cases) + 1, count + 1)]
 
 
 def runner_line(case, origins):

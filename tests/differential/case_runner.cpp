@@ -6,8 +6,9 @@
 // Usage: nalpoi_case_runner CASES RESULTS BASE_URL
 // The program sits in <tree>/bin/; for each case it points
 // <tree>/configdat/serviceIP.xml at BASE_URL<case id>, on the case's origin,
-// removes cc.xml, calls the operation on records full of old bytes and on
-// lists holding entries, and appends the outcome to RESULTS. A CASES line is
+// removes cc.xml, makes the call as the end-to-end suites do (records full of
+// old bytes, lists holding entries) and appends the result and every field
+// to RESULTS. A CASES line is
 //   <id> U <Type> <Time> <ID> <Name> <origin>        SendUpdateRequest
 //   <id> B <Type> <Time> <add> <del> <upd> <origin>  RevBatch with that many entries present
 // with each text in hex ("-" for empty) and the origin as "scheme://host:port".
@@ -27,14 +28,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "NalPoiComm.h"
-#include "../support/record_fields.h"
+#include "support/exchange_cases.h"
 
 namespace {
-
-using testsupport::Put;
 
 #ifdef _WIN32
 const char kSeparator = '\\';
@@ -105,93 +103,22 @@ void WriteWhole(const std::string& path, const std::string& content) {
     }
 }
 
-#define FIELD(out, record, field) out << " " #field "=" << Hex(&(record).field, sizeof((record).field))
-
-std::string Text(const char* text) { return text == nullptr ? "null" : Hex(text, std::strlen(text)); }
-
-template <typename Hotel>
-void DumpHotel(std::ostream& out, const char* kind, std::size_t index, const Hotel& hotel) {
-    out << kind << " " << index;
-    FIELD(out, hotel, ID);
-    FIELD(out, hotel, Tel);
-    out << " Con=" << Text(hotel.Con);
-    FIELD(out, hotel, Addr);
-    FIELD(out, hotel, HN);
-    FIELD(out, hotel, Pri);
-    out << "\n";
-}
-
-template <typename Hotel>
-Hotel PresentHotel(const char* kind, int index) {
-    Hotel hotel;
-    std::memset(&hotel, 0xAB, sizeof hotel);
-    Put(hotel.ID, std::string("pre-") + kind + std::to_string(index));
-    hotel.Con = nullptr;
-    const std::string con = std::string("kept ") + kind;
-    hotel.Con = static_cast<char*>(std::malloc(con.size() + 1));
-    std::memcpy(hotel.Con, con.c_str(), con.size() + 1);
-    return hotel;
-}
-
-void RunUpdate(std::istringstream& fields, std::ostream& out) {
+// The call of a CASES line, after its id and operation.
+testsupport::ExchangeCall ReadCall(bool batch, std::istringstream& fields) {
+    testsupport::ExchangeCall call;
+    call.batch = batch;
     std::string type, time, id, name;
-    fields >> type >> time >> id >> name;
-    __POIINFO__ query;
-    std::memset(&query, 0, sizeof query);
-    Put(query.Type, Unhex(type));
-    Put(query.Time, Unhex(time));
-    Put(query.ID, Unhex(id));
-    Put(query.Name, Unhex(name));
-    __POICONTENT__ content;
-    std::memset(&content, 0xAB, sizeof content);
-    content.Con = nullptr;
-    out << "result " << SendUpdateRequest(query, content) << "\n";
-    out << "content";
-    FIELD(out, content, Tel);
-    out << " Con=" << Text(content.Con);
-    FIELD(out, content, Addr);
-    FIELD(out, content, Time);
-    FIELD(out, content, Pri);
-    FIELD(out, content, Reserved);
-    out << "\n";
-    std::free(content.Con);
-}
-
-void RunBatch(std::istringstream& fields, std::ostream& out) {
-    std::string type, time;
-    int present[3] = {};
-    fields >> type >> time >> present[0] >> present[1] >> present[2];
-    __POIINFO2__ query;
-    std::memset(&query, 0, sizeof query);
-    Put(query.Type, Unhex(type));
-    Put(query.Time, Unhex(time));
-    std::vector<__ADDHOTEL__> added;
-    std::vector<__DELHOTEL__> deleted;
-    std::vector<__UPDHOTEL__> updated;
-    for (int i = 0; i < present[0]; ++i) added.push_back(PresentHotel<__ADDHOTEL__>("add", i));
-    for (int i = 0; i < present[1]; ++i) {
-        __DELHOTEL__ hotel;
-        std::memset(&hotel, 0xAB, sizeof hotel);
-        Put(hotel.ID, "pre-del" + std::to_string(i));
-        deleted.push_back(hotel);
+    fields >> type >> time;
+    if (batch) {
+        fields >> call.present[0] >> call.present[1] >> call.present[2];
+    } else {
+        fields >> id >> name;
     }
-    for (int i = 0; i < present[2]; ++i) updated.push_back(PresentHotel<__UPDHOTEL__>("upd", i));
-    __HOTELNUM__ counts{-7, -7, -7};
-    out << "result " << RevBatch(query, added, deleted, updated, counts) << "\n";
-    out << "query";
-    FIELD(out, query, Type);
-    FIELD(out, query, Time);
-    out << "\ncounts " << counts.NumA << " " << counts.NumD << " " << counts.NumU << "\n";
-    for (std::size_t i = 0; i < added.size(); ++i) DumpHotel(out, "add", i, added[i]);
-    for (std::size_t i = 0; i < deleted.size(); ++i) {
-        out << "del " << i;
-        FIELD(out, deleted[i], ID);
-        FIELD(out, deleted[i], HN);
-        out << "\n";
-    }
-    for (std::size_t i = 0; i < updated.size(); ++i) DumpHotel(out, "upd", i, updated[i]);
-    for (auto& hotel : added) std::free(hotel.Con);
-    for (auto& hotel : updated) std::free(hotel.Con);
+    call.type = Unhex(type);
+    call.time = Unhex(time);
+    call.id = Unhex(id);
+    call.name = Unhex(name);
+    return call;
 }
 
 void PointAt(const std::string& serviceConfig, const std::string& url) {
@@ -204,12 +131,9 @@ void PointAt(const std::string& serviceConfig, const std::string& url) {
 // makes them the same on every host, whatever the earlier cases did.
 void ResetBatchState(const std::string& serviceConfig, const std::string& base) {
     PointAt(serviceConfig, base + "0");
-    __POIINFO2__ query{};
-    std::vector<__ADDHOTEL__> added;
-    std::vector<__DELHOTEL__> deleted;
-    std::vector<__UPDHOTEL__> updated;
-    __HOTELNUM__ counts{};
-    const int result = RevBatch(query, added, deleted, updated, counts);
+    testsupport::ExchangeCall reset;
+    reset.batch = true;
+    const int result = testsupport::MakeCall(reset).result;
     if (result != 1) std::fprintf(stderr, "nalpoi_case_runner: the reset exchange gave %d\n", result);
 }
 
@@ -242,13 +166,11 @@ int main(int argc, char** argv) {
         if (operation == "B") ResetBatchState(serviceConfig, argv[3]);
         PointAt(serviceConfig, OnOrigin(argv[3], origin) + id);
         std::remove(cache.c_str());
+        const testsupport::CallOutcome outcome = testsupport::MakeCall(ReadCall(operation == "B", fields));
         std::ostringstream out;
-        out << "case " << id << "\n";
-        if (operation == "U") {
-            RunUpdate(fields, out);
-        } else {
-            RunBatch(fields, out);
-        }
+        out << "case " << id << "\nresult " << outcome.result << "\ncontent";
+        for (const auto& [name, bytes] : outcome.fields) out << " " << name << "=" << Hex(bytes.data(), bytes.size());
+        out << "\n";
         bool exists = false;
         const std::string cached = ReadWhole(cache, exists);
         out << "cc " << (exists ? Hex(cached.data(), cached.size()) : "absent") << "\nend\n";

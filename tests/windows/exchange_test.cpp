@@ -7,6 +7,7 @@
 // the service reads on each request):
 //   reply               a POST with a base64 request document gets the staged document
 //   no-length           the same reply without Content-Length
+//   body                the staged bytes themselves as the body, with Content-Length
 //   hangup              the connection closes before any response
 //   redirect-302, redirect-307   a redirect to reply
 //   hang/SECONDS        no reply; the connection closes after SECONDS
@@ -34,12 +35,18 @@
 
 #include "NalPoiComm.h"
 #include "../layout/record_layouts.h"
+#include "../support/exchange_cases.h"
 #include "../support/record_fields.h"
 #include "trusted_test_ca.h"
+
+namespace testsupport {
+void PrintTo(const ExchangeCase& c, std::ostream* out) { *out << c.name; }
+}  // namespace testsupport
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using testsupport::ExchangeCase;
 using testsupport::Put;
 
 // The install tree's root: the directory above the one that holds this program.
@@ -226,26 +233,6 @@ protected:
 
 }  // namespace
 
-TEST_F(WindowsExchange, UpdateFillsTheRecordFromAFullReply) {
-    Reply(kFullUpdate);
-    __POIINFO__ q = Query("P-1");
-    __POICONTENT__ c = UsedContent();
-    ASSERT_EQ(SendUpdateRequest(q, c), 1);
-    EXPECT_STREQ(c.Tel, "020-5555");
-    EXPECT_STREQ(c.Addr, "1 Harbour Road");
-    EXPECT_STREQ(c.Time, "2026-12-08 10:00:00");
-    ASSERT_NE(c.Con, nullptr);
-    EXPECT_STREQ(c.Con, "Sea view & breakfast");
-    EXPECT_STREQ(c.Pri[0].Name, "Double room");
-    EXPECT_STREQ(c.Pri[0].Bref, "B&B");
-    EXPECT_STREQ(c.Pri[1].Agr, "80");
-    const __PRIITEM__ zero{};
-    EXPECT_TRUE(SameBytes(&c.Pri[2], &zero, sizeof zero));
-    EXPECT_TRUE(SameBytes(c.Reserved, "\0\0\0\0", 4));
-    std::free(c.Con);  // malloc'd by the DLL's C runtime, freed by the host's: both msvcrt
-    EXPECT_TRUE(FileExists(ReplyCachePath()));
-}
-
 // What the DLL writes, read back by the pinned offsets alone: a DLL built
 // with other packing than its hosts would fail here.
 TEST_F(WindowsExchange, TheDllWritesEveryFieldAtItsPinnedOffset) {
@@ -286,106 +273,56 @@ TEST_F(WindowsExchange, TheDllWritesEveryFieldAtItsPinnedOffset) {
     std::free(added[0].Con);
 }
 
-TEST_F(WindowsExchange, UpdateResultCodes) {
-    const struct { const char* what; const char* reply; int code; } cases[] = {
-        {"taken", "<r><Tel>1</Tel></r>", 1},
-        {"status 0", "<r><Status>0</Status><Tel>late</Tel></r>", 219},
-        {"status 2", "<r><Tel>early</Tel><Status>2</Status></r>", 620},
-        {"no element", "just some text", -1},
-        {"BOM and a comment", "\xEF\xBB\xBF<!-- c --><r><Addr>a</Addr></r>", 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        DeleteFileA(ReplyCachePath().c_str());
-        Staged(c.reply);
-        EXPECT_EQ(UpdateResult("reply"), c.code);
-        EXPECT_TRUE(FileExists(ReplyCachePath())) << "the decoded reply is kept in cc.xml";
+namespace {
+
+// The cases of tests/cases/exchanges.txt (copied into the install tree by
+// the driver), each through the scripted service's routes.
+void Serve(const ExchangeCase& c) {
+    DeleteFileA(ReplyCachePath().c_str());
+    Staged(c.document);
+    if (c.answer == "reply" || c.answer == "no-length" || c.answer == "body" || c.answer == "hangup") {
+        UseRoute(c.answer);
+    } else if (c.answer == "refused") {
+        PointAt("http://127.0.0.1:1/poi");
+    } else if (c.answer == "no-config") {
+        DeleteFileA(ServiceConfigPath().c_str());
+    } else {
+        ADD_FAILURE() << "no such answer: " << c.answer;
     }
 }
 
-TEST_F(WindowsExchange, TransportFailuresLeaveTheRecordUntouched) {
-    const struct { const char* what; std::string config; } cases[] = {
-        {"connection refused", "<r><u>http://127.0.0.1:1/poi</u></r>"},
-        {"no Content-Length", ""},
-        {"server hangs up", ""},
-        {"no configuration", ""},
-    };
-    const std::string routes[] = {"", "no-length", "hangup", ""};
-    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        SCOPED_TRACE(cases[i].what);
-        if (!cases[i].config.empty()) {
-            WriteFile(ServiceConfigPath(), cases[i].config);
-        } else if (routes[i].empty()) {
-            DeleteFileA(ServiceConfigPath().c_str());
-        } else {
-            UseRoute(routes[i]);
-        }
-        DeleteFileA(ReplyCachePath().c_str());
-        __POIINFO__ q = Query("P-1");
-        __POICONTENT__ content = UsedContent();
-        const __POICONTENT__ before = content;
-        EXPECT_EQ(SendUpdateRequest(q, content), -2);
-        EXPECT_TRUE(SameBytes(&content, &before, sizeof content));
-        EXPECT_FALSE(FileExists(ReplyCachePath())) << "no parser ran";
+std::string TableError;
+
+std::vector<ExchangeCase> Table() {
+    try {
+        return testsupport::ReadExchangeCases(InstallRoot() + "\\exchanges.txt");
+    } catch (const std::exception& e) {
+        TableError = e.what();
+        return {};
     }
 }
 
-TEST_F(WindowsExchange, BatchAppendsToTheListsAndCopiesTimeAndCounts) {
-    Reply("<Bat><NumA Add=\"2\"><H><ID>A1</ID><HN>Alpha</HN><Con>new</Con><Tel>1</Tel></H>"
-          "<H><ID>A2</ID><Addr>Quay</Addr><Pri><x><Name>Suite</Name></x></Pri></H></NumA>"
-          "<NumD Del=\"1\"><H><ID>D1</ID><HN>Gone</HN></H></NumD>"
-          "<NumU Upd=\"1\"><H><ID>U1</ID><Con>changed</Con></H></NumU>"
-          "<Time>2026-12-08 11:00:00</Time><Status>1</Status></Bat>");
-    __POIINFO2__ q = BatchQuery("2026-12-01 00:00:00");
-    std::vector<__ADDHOTEL__> added(1);
-    std::vector<__DELHOTEL__> deleted;
-    std::vector<__UPDHOTEL__> updated;
-    std::memset(added.data(), 0, sizeof(__ADDHOTEL__));
-    Put(added[0].ID, "old");
-    __HOTELNUM__ counts{-7, -7, -7};
+class WindowsExchangeCase : public WindowsExchange, public ::testing::WithParamInterface<ExchangeCase> {};
 
-    ASSERT_EQ(RevBatch(q, added, deleted, updated, counts), 1);
-    ASSERT_EQ(added.size(), 3u);
-    EXPECT_STREQ(added[0].ID, "old") << "never cleared";
-    EXPECT_STREQ(added[1].HN, "Alpha");
-    EXPECT_STREQ(added[1].Con, "new");
-    EXPECT_STREQ(added[2].Addr, "Quay");
-    EXPECT_STREQ(added[2].Pri[0].Name, "Suite");
-    ASSERT_EQ(deleted.size(), 1u);
-    EXPECT_STREQ(deleted[0].HN, "Gone");
-    ASSERT_EQ(updated.size(), 1u);
-    EXPECT_STREQ(updated[0].Con, "changed");
-    EXPECT_STREQ(q.Time, "2026-12-08 11:00:00");
-    EXPECT_EQ(counts.NumA, 2);
-    EXPECT_EQ(counts.NumD, 1);
-    EXPECT_EQ(counts.NumU, 1);
-    for (auto& h : added) std::free(h.Con);
-    for (auto& h : updated) std::free(h.Con);
+TEST(WindowsExchangeCaseTable, IsReadWhole) {
+    EXPECT_EQ(TableError, "");
+    EXPECT_GE(Table().size(), 10u);
 }
 
-TEST_F(WindowsExchange, BatchCopiesNothingOutUnlessTaken) {
-    const struct { const char* what; const char* route; const char* reply; int code; } cases[] = {
-        {"status 0", "reply",
-         "<Bat><NumA Add=\"1\"><H><ID>x</ID></H></NumA><Time>t</Time><Status>0</Status></Bat>",
-         218},
-        {"no element", "reply", "nothing here", -1},
-        {"server hangs up", "hangup", "<Bat><Time>t</Time></Bat>", -2},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Staged(c.reply);
-        UseRoute(c.route);
-        __POIINFO2__ q = BatchQuery("2026-01-01 00:00:00");
-        std::vector<__ADDHOTEL__> added;
-        std::vector<__DELHOTEL__> deleted;
-        std::vector<__UPDHOTEL__> updated;
-        __HOTELNUM__ counts{-7, -7, -7};
-        EXPECT_EQ(RevBatch(q, added, deleted, updated, counts), c.code);
-        EXPECT_STREQ(q.Time, "2026-01-01 00:00:00");
-        EXPECT_EQ(counts.NumA, -7);
-        EXPECT_TRUE(added.empty() && deleted.empty() && updated.empty());
+TEST_P(WindowsExchangeCase, Runs) {
+    const ExchangeCase& c = GetParam();
+    for (const std::string& difference : testsupport::RunExchangeCase(c, Serve)) {
+        ADD_FAILURE() << difference;
     }
+    // Windows writes the print in text mode (CR LF): its bytes are the
+    // differential test's to compare.
+    EXPECT_EQ(FileExists(ReplyCachePath()), c.cachePrinted);
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, WindowsExchangeCase, ::testing::ValuesIn(Table()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
 
 // WinINet follows redirects itself. A 302 turns the POST into a GET without
 // a body on every platform, which the service refuses.

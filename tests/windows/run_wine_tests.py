@@ -32,6 +32,7 @@ import time
 from test_certificates import TestCertificates
 from wine_session import WineSession, wine_environment
 
+CASE_TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cases", "exchanges.txt")
 # A whole program run; the slowest case waits on a 24 s hang.
 PROGRAM_TIME_LIMIT_S = 300
 # Longest hang a route may ask for, so a broken client cannot hold the driver.
@@ -131,9 +132,11 @@ class ScriptedService(http.server.BaseHTTPRequestHandler):
         if route != "reply-any" and (self.command != "POST" or request_document(body) is None):
             self.refuse()
             return
-        if route in ("reply", "no-length", "reply-any"):
+        if route in ("reply", "no-length", "reply-any", "body"):
             with open(os.path.join(ScriptedService.app_dir, "staged-reply.txt"), "rb") as staged:
-                encoded = base64.encodebytes(staged.read()).replace(b"\n", b"\r\n")
+                encoded = staged.read()
+            if route != "body":
+                encoded = base64.encodebytes(encoded).replace(b"\n", b"\r\n")
             self.send_response(200)
             if route != "no-length":
                 self.send_header("Content-Length", str(len(encoded)))
@@ -163,6 +166,7 @@ def run_program(program, dll, wine, prefix, servers, ca_der):
         shutil.copy(program, bin_dir)
         shutil.copy(dll, bin_dir)
         shutil.copy(ca_der, os.path.join(app_dir, "test-root-ca.der"))
+        shutil.copy(CASE_TABLE, os.path.join(app_dir, "exchanges.txt"))
         with open(os.path.join(app_dir, "tls-services.txt"), "w") as ports:
             ports.write("".join("%s %d\n" % (name, server.server_address[1])
                                 for name, server in servers.items()))

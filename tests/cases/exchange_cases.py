@@ -1,0 +1,45 @@
+"""Reads exchanges.txt, the end-to-end cases (its header says the format),
+for the Python drivers: the differential generator plays the cases it can
+serve and takes their documents as seeds."""
+
+import os
+import re
+
+TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "exchanges.txt")
+
+
+def unescape(text):
+    """The bytes a TEXT stands for: \\n, \\\\ and \\xHH escaped, the rest UTF-8."""
+    def one(match):
+        escaped = match.group(1)
+        if escaped == b"n":
+            return b"\n"
+        return bytes([int(escaped[1:], 16)]) if len(escaped) == 3 else escaped
+    return re.sub(rb"\\(x[0-9A-Fa-f]{2}|.)", one, text.encode(), flags=re.S)
+
+
+def read(path=TABLE):
+    """The cases in order, each a dict: name, call ("update" or "batch"),
+    present (three counts), answer, document (bytes), result."""
+    cases = []
+    with open(path, encoding="utf-8") as table:
+        for number, line in enumerate(table, 1):
+            line = line.rstrip("\n")
+            if not line or line.startswith("#"):
+                continue
+            key, _, rest = line.partition(" ")
+            if key == "case":
+                cases.append({"name": rest, "call": "update", "present": [0, 0, 0],
+                              "answer": None, "document": b"", "result": None})
+            elif not cases:
+                raise ValueError("%s:%d: %s" % (path, number, line))
+            elif key == "call":
+                cases[-1]["call"] = rest
+            elif key == "present":
+                cases[-1]["present"] = [int(count) for count in rest.split()]
+            elif key == "answer":
+                answer, _, document = rest.partition(" ")
+                cases[-1]["answer"], cases[-1]["document"] = answer, unescape(document)
+            elif key == "result":
+                cases[-1]["result"] = int(rest)
+    return cases
