@@ -24,159 +24,67 @@ and exits 1 when F is not 0.
 import argparse
 import os
 import shutil
-import socket
-import socketserver
-import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "windows"))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
 
 import case_generator  # noqa: E402
+from scripted_service import ScriptedService  # noqa: E402
 from test_certificates import TestCertificates  # noqa: E402
 from wine_session import WineSession, wine_environment  # noqa: E402
 
 HOST_TIME_LIMIT_S = 1200
-REQUEST_READ_LIMIT_S = 10
-# A stalled handshake ends here: past the library's 20 s limit, and it must
-# end, since Wine's WinINet does not unblock a call whose session is closed.
-STALL_S = 22
 TLS_LISTENERS = ("good", "ip-only", "untrusted", "wrong-name", "expired", "not-yet-valid")
 
 
 # --- the scripted service ----------------------------------------------------
 
-class Service:
-    """The cases, the requests received, and one listener per port."""
+class Service(ScriptedService):
+    """The cases and the requests received. A request's path names the host
+    and the case, "/TAG/ID", with "/next" for each redirect hop after the
+    first; case 0 is the runner's reset of what a batch leaves behind."""
 
     def __init__(self, cases, certificates):
         self.cases = {case["id"]: case for case in cases}
         self.requests = {}          # (host tag, case id) -> [raw request bytes]
-        self.lock = threading.Lock()
-        self.listeners = {"plain": Listener(self), "stall": Listener(self, stall=True)}
-        self.listeners.update((name, Listener(self, certificates.context(name)))
-                              for name in TLS_LISTENERS)
+        super().__init__(certificates, TLS_LISTENERS, stall=True)
         self.origins = {name: "%s://127.0.0.1:%d" % (scheme, self.listeners[listener].port)
                         for name, (scheme, listener) in case_generator.ORIGINS.items()}
-        for listener in self.listeners.values():
-            threading.Thread(target=listener.serve_forever, daemon=True).start()
 
     def record(self, key, raw):
         with self.lock:
             self.requests.setdefault(key, []).append(raw)
 
-    def shutdown(self):
-        for listener in self.listeners.values():
-            listener.shutdown()
-
-
-class Listener(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-    request_queue_size = 64
-
-    def __init__(self, service, context=None, stall=False):
-        super().__init__(("127.0.0.1", 0), Connection)
-        self.service, self.context, self.stall = service, context, stall
-        self.port = self.server_address[1]
-
-
-def read_request(connection):
-    """The request's bytes: the head and Content-Length bytes of body."""
-    connection.settimeout(REQUEST_READ_LIMIT_S)
-    data = b""
-    while b"\r\n\r\n" not in data:
-        piece = connection.recv(65536)
-        if not piece:
-            return data
-        data += piece
-    head, _, body = data.partition(b"\r\n\r\n")
-    length = 0
-    for line in head.split(b"\r\n")[1:]:
-        name, _, value = line.partition(b":")
-        if name.strip().lower() == b"content-length":
-            length = int(value.strip() or b"0")
-    while len(body) < length:
-        piece = connection.recv(65536)
-        if not piece:
-            break
-        body += piece
-    return head + b"\r\n\r\n" + body
-
-
-# What a plain web server answers to bytes that are no HTTP request (here a
-# TLS hello), at once: waiting for a request would hold the client.
-NOT_HTTP = b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
-
-
-class Connection(socketserver.BaseRequestHandler):
-    def handle(self):
-        listener = self.server
-        if listener.stall:
-            time.sleep(STALL_S)
-            return
-        connection = self.request
-        try:
-            connection.settimeout(REQUEST_READ_LIMIT_S)
-            if listener.context is not None:
-                connection = listener.context.wrap_socket(connection, server_side=True)
-            elif connection.recv(1, socket.MSG_PEEK) == b"\x16":
-                connection.sendall(NOT_HTTP)
-                return
-            self.answer(connection, read_request(connection))
-        except (OSError, ValueError):                   # ssl.SSLError too
-            pass
-        finally:
-            # A TLS connection ends like a plain one, with a FIN and no
-            # close_notify: Wine 8 takes a kept connection whose close_notify
-            # waits unread for a live one (dlls/wininet/netconnection.c,
-            # NETCON_is_alive peeks one byte of the socket) and loses the next
-            # request on it.
-            if connection is not self.request:
-                try:
-                    connection.shutdown(socket.SHUT_WR)
-                except OSError:
-                    pass
-                connection.close()
-
-    def answer(self, connection, raw):
-        service = self.server.service
+    def script(self, listener, raw):
         parts = raw.split(b" ", 2)
         if len(parts) < 3:
-            return
+            return []
         path = parts[1].decode("latin-1").split("/")   # ["", tag, id] and a "next" per hop
         if len(path) < 3 or not path[2].isdigit() or any(p != "next" for p in path[3:]):
-            return
+            return []
         tag, number, hop = path[1], int(path[2]), len(path) - 3
-        service.record((tag, number), raw)
-        case = service.cases.get(number)
+        self.record((tag, number), raw)
+        case = self.cases.get(number)
         if number == 0:
             script, after = case_generator.reset_script(), None
         elif case is None:
-            return
+            return []
         else:
             hops = [(case["origin"], case["script"])] + case["hops"]
             if hop >= len(hops):
-                return
+                return []
             script = hops[hop][1]
             after = hops[hop + 1][0] if hop + 1 < len(hops) else "http"
-        location = ("%s/%s/%d%s" % (service.origins.get(after, ""), tag, number,
+        location = ("%s/%s/%d%s" % (self.origins.get(after, ""), tag, number,
                                     "/next" * (hop + 1))).encode()
-        for step in script:
-            if step[0] == "send":
-                connection.sendall(step[1].replace(b"Location: NEXT", b"Location: " + location))
-            elif step[0] == "sleep":
-                time.sleep(step[1])
-            elif step[0] == "reset":
-                # Closed here, so that no graceful shutdown comes first.
-                connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-                connection.close()
-                return
+        return [(step[0], step[1].replace(b"Location: NEXT", b"Location: " + location))
+                if step[0] == "send" else step for step in script]
 
 
 # --- the hosts ---------------------------------------------------------------

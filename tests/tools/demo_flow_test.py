@@ -12,7 +12,6 @@ per check and closes with "N passed, N failed".
 """
 
 import base64
-import http.server
 import json
 import os
 import pty
@@ -23,8 +22,11 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+
+from scripted_service import ScriptedService  # noqa: E402
 
 # The service's sample data (tools/service/sample_data.cpp).
 EMPTY_SLOT = {"Name": "", "Mark": "", "Agr": "", "Bref": ""}
@@ -170,33 +172,21 @@ class Service:
         return self.proc.returncode
 
 
-class SlowService:
-    """A loopback server of the test's own: answers every POST after `delay`
-    seconds with the base64 reply given."""
+class SlowService(ScriptedService):
+    """Answers every request after `delay` seconds with the base64 reply given."""
 
     def __init__(self, reply_xml, delay):
         body = wire_base64(reply_xml)
+        self.answer = [("sleep", delay),
+                       ("send", b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body)]
+        super().__init__()
+        self.url = self.origins["plain"] + "/poi"
 
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_POST(self):
-                self.rfile.read(int(self.headers.get("Content-Length", "0")))
-                time.sleep(delay)
-                self.send_response(200)
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-            def log_message(self, *args):
-                pass
-
-        self.server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
-        self.url = f"http://127.0.0.1:{self.server.server_address[1]}/poi"
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
-        self.thread.start()
+    def script(self, listener, raw):
+        return self.answer
 
     def stop(self):
-        self.server.shutdown()
-        self.server.server_close()
+        self.shutdown()
 
 
 def run_installed(argv, usage, prefix_name, run):

@@ -19,16 +19,17 @@ Exits non-zero when a program fails.
 import argparse
 import base64
 import binascii
-import http.server
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
+from http import HTTPStatus
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+
+from scripted_service import ScriptedService  # noqa: E402
 from test_certificates import TestCertificates
 from wine_session import WineSession, wine_environment
 
@@ -50,111 +51,58 @@ def request_document(body):
     return text
 
 
-# The TLS servers, by the name of their certificate; "plain" serves in clear text.
+# The TLS listeners, by the name of their certificate; "plain" serves in clear text.
 TLS_SERVERS = ("good", "ip-only", "untrusted", "wrong-name", "expired")
 
 
-class Server(http.server.ThreadingHTTPServer):
-    daemon_threads = True
-
-    def __init__(self, name, context=None):
-        super().__init__(("127.0.0.1", 0), ScriptedService)
-        self.name, self.context = name, context
-
-    def handle_error(self, request, client_address):
-        pass    # refused handshakes and dropped connections are what the cases do
+def response(status, body=b"", headers=()):
+    head = [b"HTTP/1.1 %d %s" % (status, HTTPStatus(status).phrase.encode()),
+            b"Content-Length: %d" % len(body), b"Connection: close"] + list(headers)
+    return [("send", b"\r\n".join(head) + b"\r\n\r\n" + body)]
 
 
-class ScriptedService(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-    # The install tree of the program being run: <tmp>/app.
-    app_dir = None
-    log_lock = threading.Lock()
+class RouteService(ScriptedService):
+    """The routes of exchange_test.cpp on every listener. Each connection
+    and each request is logged, before any answer, in <app>/received.txt."""
 
-    def log_message(self, *args):
-        pass
+    def __init__(self, certificates):
+        super().__init__(certificates, TLS_SERVERS)
+        self.app_dir = None         # the install tree of the program being run: <tmp>/app
 
-    def note(self, event):
-        """One line of <tmp>/app/received.txt, written before any answer."""
-        with ScriptedService.log_lock, open(os.path.join(ScriptedService.app_dir, "received.txt"),
-                                            "a") as log:
-            log.write("%s %s\n" % (self.server.name, event))
+    def note(self, listener, event):
+        with self.lock, open(os.path.join(self.app_dir, "received.txt"), "a") as log:
+            log.write("%s %s\n" % (listener, event))
 
-    def setup(self):
-        self.note("connection")
-        if self.server.context is not None:
-            self.request = self.server.context.wrap_socket(self.request, server_side=True)
-        super().setup()
+    def connected(self, listener):
+        self.note(listener, "connection")
 
-    def finish(self):
-        super().finish()
-        if self.server.context is not None:
-            self.request.close()    # the server closes only the socket it accepted
-
-    def handle(self):
-        # A TLS hello to the plain server gets what a plain web server answers
-        # to bytes that are no HTTP, at once: waiting for a request line would
-        # hold the client until its time limit.
-        if self.server.context is None and self.connection.recv(1, socket.MSG_PEEK) == b"\x16":
-            self.wfile.write(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n"
-                             b"Connection: close\r\n\r\n")
-            return
-        super().handle()
-
-    def do_GET(self):
-        self.do_POST()
-
-    def do_POST(self):
-        self.note("%s %s" % (self.command, self.path))
-        length = self.headers.get("Content-Length")
-        body = self.rfile.read(int(length)) if length and length.isdigit() else b""
-        parts = self.path.lstrip("/").split("/")
-        route, argument = parts[0], "/".join(parts[1:])
-
+    def script(self, listener, raw):
+        head, _, body = raw.partition(b"\r\n\r\n")
+        method, path = (head.split(b"\r\n")[0].decode("latin-1").split(" ") + ["", ""])[:2]
+        self.note(listener, "%s %s" % (method, path))
+        route, _, argument = path.lstrip("/").partition("/")
         if route == "hangup":
-            self.close_connection = True
-            self.connection.shutdown(socket.SHUT_RDWR)
-            return
+            return []
         if route == "hang":
-            time.sleep(min(int(argument), MAX_HANG_S))
-            self.close_connection = True
-            self.connection.shutdown(socket.SHUT_RDWR)
-            return
+            return [("sleep", min(int(argument), MAX_HANG_S))]
         if route in ("redirect-302", "redirect-307"):
-            self.send_response(int(route[-3:]))
             location = "/reply"
             if argument:                                # SCHEME/PORT/PATH
                 location = "%s://127.0.0.1:%s/%s" % tuple(argument.split("/", 2))
-            self.send_header("Location", location)
-            self.send_header("Content-Length", "0")
-            self.end_headers()
-            return
-        if route != "reply-any" and (self.command != "POST" or request_document(body) is None):
-            self.refuse()
-            return
-        if route in ("reply", "no-length", "reply-any", "body"):
-            with open(os.path.join(ScriptedService.app_dir, "staged-reply.txt"), "rb") as staged:
-                encoded = staged.read()
-            if route != "body":
-                encoded = base64.encodebytes(encoded).replace(b"\n", b"\r\n")
-            self.send_response(200)
-            if route != "no-length":
-                self.send_header("Content-Length", str(len(encoded)))
-            else:
-                self.send_header("Connection", "close")
-                self.close_connection = True
-            self.end_headers()
-            self.wfile.write(encoded)
-            return
-        self.refuse()
-
-    def refuse(self):
-        self.send_response(400)
-        self.send_header("Content-Length", "0")
-        self.end_headers()
+            return response(int(route[-3:]), headers=[b"Location: " + location.encode()])
+        if route != "reply-any" and (method != "POST" or request_document(body) is None):
+            return response(400)
+        if route not in ("reply", "no-length", "reply-any", "body"):
+            return response(400)
+        with open(os.path.join(self.app_dir, "staged-reply.txt"), "rb") as staged:
+            document = staged.read()
+        encoded = document if route == "body" else base64.encodebytes(document).replace(b"\n", b"\r\n")
+        if route == "no-length":
+            return [("send", b"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + encoded)]
+        return response(200, encoded)
 
 
-def run_program(program, dll, wine, prefix, servers, ca_der):
+def run_program(program, dll, wine, prefix, service, ca_der):
     """Runs one program from a fresh install tree; returns its exit code."""
     with tempfile.TemporaryDirectory(prefix="nalpoi-wine-") as tree:
         app_dir = os.path.join(tree, "app")
@@ -162,17 +110,17 @@ def run_program(program, dll, wine, prefix, servers, ca_der):
         config_dir = os.path.join(app_dir, "configdat")
         os.makedirs(bin_dir)
         os.makedirs(config_dir)
-        ScriptedService.app_dir = app_dir
+        service.app_dir = app_dir
         shutil.copy(program, bin_dir)
         shutil.copy(dll, bin_dir)
         shutil.copy(ca_der, os.path.join(app_dir, "test-root-ca.der"))
         shutil.copy(CASE_TABLE, os.path.join(app_dir, "exchanges.txt"))
         with open(os.path.join(app_dir, "tls-services.txt"), "w") as ports:
-            ports.write("".join("%s %d\n" % (name, server.server_address[1])
-                                for name, server in servers.items()))
+            ports.write("".join("%s %d\n" % (name, listener.port)
+                                for name, listener in service.listeners.items()))
         with open(os.path.join(config_dir, "serviceIP.xml"), "w") as config:
             config.write('<?xml version="1.0"?>\n<ServiceConfig><ServiceUrl>http://127.0.0.1:%d/'
-                         "</ServiceUrl></ServiceConfig>\n" % servers["plain"].server_address[1])
+                         "</ServiceUrl></ServiceConfig>\n" % service.listeners["plain"].port)
         environment = wine_environment(prefix)
         copy = os.path.join(bin_dir, os.path.basename(program))
         print("==> %s" % os.path.basename(program), flush=True)
@@ -208,16 +156,12 @@ def main():
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix="nalpoi-certificates-") as certificate_dir:
         certificates = TestCertificates(certificate_dir)
-        servers = {"plain": Server("plain")}
-        servers.update((name, Server(name, certificates.context(name))) for name in TLS_SERVERS)
-        for server in servers.values():
-            threading.Thread(target=server.serve_forever, daemon=True).start()
+        service = RouteService(certificates)
         with WineSession(options.wine, prefix):
             failures = sum(1 for program in programs
-                           if run_program(program, dll, options.wine, prefix, servers,
+                           if run_program(program, dll, options.wine, prefix, service,
                                           certificates.ca_der) != 0)
-        for server in servers.values():
-            server.shutdown()
+        service.shutdown()
     print("wine: %d programs, %d failed, %.1f s" % (len(programs), failures,
                                                      time.monotonic() - started))
     return 1 if failures else 0
