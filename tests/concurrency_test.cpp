@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "NalPoiComm.h"
+#include "support/exchange_cases.h"
 #include "support/install_tree.h"
 #include "support/replies.h"
 #include "support/test_http_server.h"
@@ -49,31 +48,18 @@ TEST(Concurrency, SimultaneousCallsAreSerialisedAndGetTheirOwnReplies) {
         hosts.emplace_back([t, &wrong] {
             for (int i = 0; i < kCallsEach; ++i) {
                 const std::string tag = std::to_string(t) + "-" + std::to_string(i);
-                if (t % 2 == 0) {
-                    __POIINFO__ q;
-                    std::memset(&q, 0, sizeof q);
-                    std::strcpy(q.Type, "1");
-                    std::strcpy(q.ID, tag.c_str());
-                    std::strcpy(q.Name, ("n" + tag).c_str());
-                    __POICONTENT__ c{};
-                    const int result = SendUpdateRequest(q, c);
-                    if (result != 1 || tag != c.Tel || c.Con == nullptr || "n" + tag != c.Con) ++wrong;
-                    std::free(c.Con);
-                } else {
-                    __POIINFO2__ q;
-                    std::memset(&q, 0, sizeof q);
-                    std::strcpy(q.Type, "2");
-                    std::strcpy(q.Time, tag.c_str());
-                    std::vector<__ADDHOTEL__> added;
-                    std::vector<__DELHOTEL__> deleted;
-                    std::vector<__UPDHOTEL__> updated;
-                    __HOTELNUM__ counts{};
-                    const int result = RevBatch(q, added, deleted, updated, counts);
-                    if (result != 1 || added.size() != 1 || tag != added[0].ID || tag != q.Time ||
-                        counts.NumA != 1) {
-                        ++wrong;
-                    }
-                }
+                ExchangeCall call;
+                call.batch = t % 2 != 0;
+                call.type = call.batch ? "2" : "1";
+                call.time = call.batch ? tag : "";
+                call.id = tag;
+                call.name = "n" + tag;
+                const CallOutcome outcome = MakeCall(call);
+                const auto& f = outcome.fields;
+                const bool own = call.batch ? f.at("add.size") == "1" && f.at("add0.ID") == tag &&
+                                                  f.at("Time") == tag && f.at("NumA") == "1"
+                                            : f.at("Tel") == tag && f.at("Con") == "n" + tag;
+                if (outcome.result != 1 || !own) ++wrong;
             }
         });
     }

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
 
 #include "NalPoiComm.h"
+#include "support/exchange_cases.h"
 #include "support/install_tree.h"
 #include "support/replies.h"
 #include "support/test_http_server.h"
@@ -30,17 +28,9 @@ Outcome UpdateAfter(int delayMs, const char* scheme = "http") {
     TestHttpServer server;
     server.SetScript({ReplyStep::Sleep(delayMs), ReplyStep::Send(EncodedReply("<r><Tel>1</Tel></r>"))});
     WriteServiceConfig(scheme + server.Url().substr(4));
-    __POIINFO__ q{};
-    __POICONTENT__ c;
-    std::memset(&c, 0xAB, sizeof c);
-    c.Con = nullptr;
-    const __POICONTENT__ before = c;
     const auto start = Clock::now();
-    const int result = SendUpdateRequest(q, c);
-    const auto elapsed = Clock::now() - start;
-    const bool untouched = std::memcmp(&c, &before, sizeof c) == 0;
-    std::free(c.Con);
-    return {result, elapsed, untouched};
+    const CallOutcome call = MakeCall(ExchangeCall{});
+    return {call.result, Clock::now() - start, call.untouched};
 }
 
 Outcome BatchAfter(int delayMs) {
@@ -49,16 +39,11 @@ Outcome BatchAfter(int delayMs) {
                       ReplyStep::Send(EncodedReply(
                           "<Bat><Time>2026-12-08 00:00:00</Time><NumD Del=\"1\"><H><ID>x</ID></H></NumD></Bat>"))});
     WriteServiceConfig(server.Url());
-    __POIINFO2__ q{};
-    std::vector<__ADDHOTEL__> added;
-    std::vector<__DELHOTEL__> deleted;
-    std::vector<__UPDHOTEL__> updated;
-    __HOTELNUM__ counts{-7, -7, -7};
+    ExchangeCall batch;
+    batch.batch = true;
     const auto start = Clock::now();
-    const int result = RevBatch(q, added, deleted, updated, counts);
-    const auto elapsed = Clock::now() - start;
-    const bool untouched = q.Time[0] == 0 && counts.NumD == -7 && deleted.empty();
-    return {result, elapsed, untouched};
+    const CallOutcome call = MakeCall(batch);
+    return {call.result, Clock::now() - start, call.untouched};
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "encoding/request_documents.h"
 #include "interface/exchange_sequence.h"
 #include "reply/update_reply_parser.h"
+#include "support/exchange_cases.h"
 #include "support/install_tree.h"
 #include "support/record_fields.h"
 #include "support/replies.h"
@@ -104,30 +105,12 @@ std::vector<ReplyKind> Kinds() {
     };
 }
 
-int RunUpdate() {
-    __POIINFO__ query;
-    std::memset(&query, 0, sizeof query);
-    Put(query.Type, "1");
-    Put(query.ID, "P-1");
-    __POICONTENT__ content;
-    std::memset(&content, 0, sizeof content);
-    const int result = SendUpdateRequest(query, content);
-    std::free(content.Con);  // as a host does, on every result
-    return result;
-}
-
-int RunBatch() {
-    __POIINFO2__ query;
-    std::memset(&query, 0, sizeof query);
-    Put(query.Type, "2");
-    std::vector<__ADDHOTEL__> added;
-    std::vector<__DELHOTEL__> deleted;
-    std::vector<__UPDHOTEL__> updated;
-    __HOTELNUM__ counts{};
-    const int result = RevBatch(query, added, deleted, updated, counts);
-    for (__ADDHOTEL__& hotel : added) std::free(hotel.Con);
-    for (__UPDHOTEL__& hotel : updated) std::free(hotel.Con);
-    return result;
+int Call(bool batch) {
+    ExchangeCall call;
+    call.batch = batch;
+    call.type = batch ? "2" : "1";
+    call.id = "P-1";
+    return MakeCall(call).result;  // every text handed out is freed, as a host does
 }
 
 // The service hangs; the exchange runs under a short limit of its own.
@@ -180,7 +163,7 @@ TEST(SoakExchanges, TenThousandMixedCallsKeepResourcesFlat) {
         } else {
             const ReplyKind& kind = kinds[call % kinds.size()];
             server->SetScript(kind.script);
-            result = kind.batch ? RunBatch() : RunUpdate();
+            result = Call(kind.batch);
             expected = kind.expected;
             what = kind.what;
         }
