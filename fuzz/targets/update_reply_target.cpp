@@ -5,6 +5,7 @@
 
 #include "reply/update_reply_parser.h"
 #include "support/install_tree.h"
+#include "support/replies.h"
 #include "targets/fuzz_targets.h"
 #include "targets/record_checks.h"
 
@@ -31,7 +32,9 @@ bool FuzzUpdateReply(const std::uint8_t* data, std::size_t size) {
                        std::memcmp(content.Reserved, zeros, sizeof zeros) == 0;
     // A Con handed back is the caller's: release it as a host would.
     std::free(content.Con);
-    return known && sound;
+    // The cache holds what TinyXML's own SaveFile() prints for the reply.
+    const bool cached = testsupport::ReadFile(testsupport::ReplyCachePath()) == testsupport::TinyXmlSaved(text);
+    return known && sound && cached;
 }
 
 }  // namespace nalpoifuzz

@@ -4,6 +4,7 @@
 #ifndef NALPOICOMM_ENCODING_BASE64_H
 #define NALPOICOMM_ENCODING_BASE64_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -20,6 +21,10 @@ char* Base64Encode(const unsigned char* data, std::uint32_t length);
 
 // Decoded bytes (they may include zero bytes).
 std::string Base64Decode(const std::string& encoded);
+
+// The same bytes written to `out`, which must hold `length` bytes (never
+// fewer suffice); gives how many were written.
+std::size_t Base64DecodeInto(const char* encoded, std::size_t length, char* out);
 
 }  // namespace nalpoicomm
 

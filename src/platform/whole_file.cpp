@@ -40,6 +40,25 @@ bool WritePrintedFile(const char* path, void (*print)(std::FILE*, const void*),
     return false;
 }
 
+namespace {
+
+struct Text {
+    const char* bytes;
+    std::size_t length;
+};
+
+void PrintText(std::FILE* stream, const void* text) {
+    const Text& t = *static_cast<const Text*>(text);
+    std::fwrite(t.bytes, 1, t.length, stream);
+}
+
+}  // namespace
+
+bool WriteTextFile(const char* path, const char* text, std::size_t length) {
+    const Text t{text, length};
+    return WritePrintedFile(path, &PrintText, &t);
+}
+
 }  // namespace nalpoicomm
 
 #else  // POSIX
@@ -82,6 +101,15 @@ bool CutTo(int fd, off_t length) {
         cut = ftruncate(fd, length);
     } while (cut != 0 && errno == EINTR);
     return cut == 0;
+}
+
+// Writes `bytes` over the file's old contents and cuts it to their length;
+// cuts it to empty when that fails or there are no bytes (null).
+bool ReplaceContents(int fd, const char* bytes, std::size_t length) {
+    const bool whole = bytes != nullptr && WriteAll(fd, bytes, length) &&
+                       CutTo(fd, static_cast<off_t>(length));
+    if (!whole) CutTo(fd, 0);
+    return whole;
 }
 
 struct FreeBlock {
@@ -128,10 +156,12 @@ bool WritePrintedFile(const char* path, void (*print)(std::FILE*, const void*),
         whole = std::ferror(memory) == 0;
         whole = std::fclose(memory) == 0 && whole;
     }
-    whole = whole && WriteAll(file.fd, printed.block, length) &&
-            CutTo(file.fd, static_cast<off_t>(length));
-    if (!whole) CutTo(file.fd, 0);
-    return whole;
+    return ReplaceContents(file.fd, whole ? printed.block : nullptr, length);
+}
+
+bool WriteTextFile(const char* path, const char* text, std::size_t length) {
+    const Descriptor file{OpenRetrying(path, O_WRONLY | O_CREAT)};
+    return file.fd >= 0 && ReplaceContents(file.fd, text, length);
 }
 
 }  // namespace nalpoicomm

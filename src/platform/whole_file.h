@@ -23,6 +23,12 @@ bool ReadWholeFile(const char* path, std::size_t maxBytes, std::string& text);
 bool WritePrintedFile(const char* path, void (*print)(std::FILE* stream, const void* context),
                       const void* context);
 
+// Writes `text` into `path` as a text stream would (on Windows its text
+// mode makes the line ends), in place and cut to length like the above:
+// whole, or empty on failure. A null `text` empties the file.
+// False on failure.
+bool WriteTextFile(const char* path, const char* text, std::size_t length);
+
 }  // namespace nalpoicomm
 
 #endif

@@ -149,12 +149,14 @@ bool RunExchange(ExchangeSlots& state) {
     }
 
     if (observer != nullptr) observer->BodyRead(state.ReplyBuffer, used, contentLength);
-    const std::string decoded = Base64Decode(std::string(state.ReplyBuffer, used));
-    const std::size_t textLength = strnlen(decoded.data(), decoded.size());
-    if (observer != nullptr) observer->Decoded(decoded.data(), textLength);
-    state.ReplyText = static_cast<char*>(std::calloc(textLength + 1, 1));
+    // Decoded straight into the reply text: it is never longer than the
+    // characters it comes from, and ends at its first zero byte.
+    state.ReplyText = static_cast<char*>(std::malloc(used + 1));
     if (state.ReplyText == nullptr) return false;
-    std::memcpy(state.ReplyText, decoded.data(), textLength);
+    const std::size_t decodedLength = Base64DecodeInto(state.ReplyBuffer, used, state.ReplyText);
+    const std::size_t textLength = strnlen(state.ReplyText, decodedLength);
+    state.ReplyText[textLength] = 0;
+    if (observer != nullptr) observer->Decoded(state.ReplyText, textLength);
     if (textLength < 2) return false;  // buffers stay for the caller's release
 
     std::free(state.ReplyBuffer);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "encoding/base64.h"
+#include "xml/guarded_parse.h"
 #include "support/install_tree.h"
 
 namespace testsupport {
@@ -29,7 +30,7 @@ std::string TinyXmlSaved(const std::string& text) {
     const std::string path = ConfigDir() + "/expected-print.xml";
     {
         TiXmlDocument document(path.c_str());
-        document.Parse(text.c_str());
+        nalpoicomm::GuardedParse(document, text.c_str());
         document.SaveFile();
     }
     std::string saved = ReadFile(path);

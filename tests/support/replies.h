@@ -18,7 +18,8 @@ std::string EncodedReply(const std::string& document, int status = 200);
 // A script that answers every request with `document`.
 ReplyScript AnswerWith(const std::string& document);
 
-// What TinyXML itself writes for `text` with SaveFile() after Parse().
+// What TinyXML itself writes for `text` with SaveFile() after the library's
+// guarded parse (a text nested too deeply prints nothing).
 std::string TinyXmlSaved(const std::string& text);
 
 }  // namespace testsupport
