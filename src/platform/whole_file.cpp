@@ -49,7 +49,7 @@ struct Text {
 
 void PrintText(std::FILE* stream, const void* text) {
     const Text& t = *static_cast<const Text*>(text);
-    std::fwrite(t.bytes, 1, t.length, stream);
+    if (t.bytes != nullptr) std::fwrite(t.bytes, 1, t.length, stream);
 }
 
 }  // namespace
