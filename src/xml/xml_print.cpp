@@ -33,6 +33,14 @@ void AppendEncoded(std::string& out, const char* text) {
     }
 }
 
+// A node TinyXML prints as its value between two marks, indented.
+void AppendMarked(std::string& out, int depth, const char* open, const char* value, const char* close) {
+    Indent(out, depth);
+    out += open;
+    out += value;
+    out += close;
+}
+
 void AppendNode(std::string& out, const TiXmlNode& node, int depth);
 
 void AppendElement(std::string& out, const TiXmlElement& element, int depth) {
@@ -92,25 +100,16 @@ void AppendNode(std::string& out, const TiXmlNode& node, int depth) {
         case TiXmlNode::TINYXML_TEXT:
             if (node.ToText()->CDATA()) {
                 out += '\n';
-                Indent(out, depth);
-                out += "<![CDATA[";
-                out += node.Value();
-                out += "]]>\n";
+                AppendMarked(out, depth, "<![CDATA[", node.Value(), "]]>\n");
             } else {
                 AppendEncoded(out, node.Value());
             }
             break;
         case TiXmlNode::TINYXML_COMMENT:
-            Indent(out, depth);
-            out += "<!--";
-            out += node.Value();
-            out += "-->";
+            AppendMarked(out, depth, "<!--", node.Value(), "-->");
             break;
         case TiXmlNode::TINYXML_UNKNOWN:
-            Indent(out, depth);
-            out += '<';
-            out += node.Value();
-            out += '>';
+            AppendMarked(out, depth, "<", node.Value(), ">");
             break;
         case TiXmlNode::TINYXML_DECLARATION:
             AppendDeclaration(out, *node.ToDeclaration());
@@ -120,24 +119,30 @@ void AppendNode(std::string& out, const TiXmlNode& node, int depth) {
     }
 }
 
-}  // namespace
-
-bool MayPutZeroBytesInTexts(const char* text) {
+bool MayPutZeroBytesInTexts(const char* text, std::size_t length) {
     if (std::strstr(text, "&#") != nullptr) return true;
     // A lead byte steps at most three bytes on: only the last three can
     // step past the end.
-    const std::size_t length = std::strlen(text);
     for (std::size_t i = length > 3 ? length - 3 : 0; i < length; ++i) {
         if (static_cast<unsigned char>(text[i]) >= 0x80) return true;
     }
     return false;
 }
 
-void AppendSaveFilePrint(const TiXmlDocument& document, std::string& out) {
+}  // namespace
+
+bool AppendSaveFilePrint(const TiXmlDocument& document, const char* text, bool parsed,
+                         std::string& out) {
+    const std::size_t length = std::strlen(text);
+    if (MayPutZeroBytesInTexts(text, length)) return false;
+    out.reserve(out.size() + 2 * length + 16);  // the print indents: room for most
+    // The mark is written when the parse found it at the very start.
+    if (parsed && std::strncmp(text, "\xEF\xBB\xBF", 3) == 0) out += "\xEF\xBB\xBF";
     for (const TiXmlNode* node = document.FirstChild(); node != nullptr; node = node->NextSibling()) {
         AppendNode(out, *node, 0);
         out += '\n';
     }
+    return true;
 }
 
 }  // namespace nalpoicomm

@@ -9,18 +9,16 @@
 
 namespace nalpoicomm {
 
-// Appends to `out` what SaveFile() prints for `document`, byte order mark
-// left out. Texts are read through TinyXML's text interface, which ends
-// them at a zero byte: the print is exact for a document whose texts hold
-// none, which GuardedParse() makes of every text that
-// MayPutZeroBytesInTexts() does not name.
-void AppendSaveFilePrint(const TiXmlDocument& document, std::string& out);
-
-// Whether TinyXML's parse of `text` may put a zero byte into a text of the
-// document: a numeric character reference (&#0;) can, and so can a
-// multi-byte sequence cut off at the end, which TinyXML steps over into the
-// zero bytes after the text.
-bool MayPutZeroBytesInTexts(const char* text);
+// Appends to `out` what SaveFile() writes for `document`, which
+// GuardedParse() made of `text` and returned `parsed` for: the byte order
+// mark when the parse found one, then the print. Texts are read through
+// TinyXML's text interface, which ends them at a zero byte, so a text
+// that may hold one (a character reference such as &#0;, or a multi-byte
+// sequence cut off at the end, which TinyXML steps over into the zero
+// bytes after the text) is left to SaveFile() itself: false, and `out` as
+// it was.
+bool AppendSaveFilePrint(const TiXmlDocument& document, const char* text, bool parsed,
+                         std::string& out);
 
 }  // namespace nalpoicomm
 
