@@ -119,14 +119,7 @@ protected:
 
 std::string TableError;
 
-std::vector<ExchangeCase> Table() {
-    try {
-        return ReadExchangeCases(NALPOI_CASE_TABLE);
-    } catch (const std::exception& e) {
-        TableError = e.what();
-        return {};
-    }
-}
+std::vector<ExchangeCase> Table() { return ReadExchangeCases(NALPOI_CASE_TABLE, TableError); }
 
 TEST(ExchangeCaseTable, IsReadWhole) {
     EXPECT_EQ(TableError, "");

@@ -237,6 +237,15 @@ std::vector<ExchangeCase> ReadExchangeCases(const std::string& path) {
     return cases;
 }
 
+std::vector<ExchangeCase> ReadExchangeCases(const std::string& path, std::string& error) {
+    try {
+        return ReadExchangeCases(path);
+    } catch (const std::exception& e) {
+        error = e.what();
+        return {};
+    }
+}
+
 std::vector<std::string> RunExchangeCase(const ExchangeCase& exchange,
                                          const std::function<void(const ExchangeCase&)>& serve) {
     for (const ExchangeCase& first : exchange.before) {

@@ -51,6 +51,10 @@ struct ExchangeCase {
 // line of anything it does not understand.
 std::vector<ExchangeCase> ReadExchangeCases(const std::string& path);
 
+// The same for a suite's registration, which must not throw: no cases, and
+// `error` says why.
+std::vector<ExchangeCase> ReadExchangeCases(const std::string& path, std::string& error);
+
 // Has `serve` set up the case's answer, makes its call (after those of the
 // case it follows) and gives the differences from what the case expects,
 // one line each; none when it passes.

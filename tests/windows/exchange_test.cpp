@@ -294,12 +294,7 @@ void Serve(const ExchangeCase& c) {
 std::string TableError;
 
 std::vector<ExchangeCase> Table() {
-    try {
-        return testsupport::ReadExchangeCases(InstallRoot() + "\\exchanges.txt");
-    } catch (const std::exception& e) {
-        TableError = e.what();
-        return {};
-    }
+    return testsupport::ReadExchangeCases(InstallRoot() + "\\exchanges.txt", TableError);
 }
 
 class WindowsExchangeCase : public WindowsExchange, public ::testing::WithParamInterface<ExchangeCase> {};
