@@ -505,7 +505,8 @@ def test_refuses_a_file_that_is_not_its_database(executable, workdir):
 
 def test_invalid_command_lines(executable, workdir):
     for arguments in (["--port", "65536"], ["--port", "http"], ["--path", "poi"],
-                      ["--bogus"], ["extra"], ["--tls-cert", "a.pem"], ["--tls-key", "a.key"]):
+                      ["--bogus"], ["extra"], ["--tls-cert", "a.pem"], ["--tls-key", "a.key"],
+                      ["--keep-alive", "-1"], ["--keep-alive", "soon"]):
         result = subprocess.run([executable] + arguments, capture_output=True,
                                 timeout=START_TIMEOUT_S, cwd=workdir)
         assert result.returncode == 2, (arguments, result.returncode)
@@ -530,15 +531,73 @@ def ends_in_reset(service, path):
     return False
 
 
+def post_in_turn(service, paths, version="1.1", header=b"", pipelined=False):
+    """POSTs an update to each of `paths` on one connection (TLS when the service has it); returns
+    the socket, its reader and each reply as (status, Connection, body), None when none came."""
+    sock = socket.create_connection(("127.0.0.1", service.port), timeout=REQUEST_TIMEOUT_S)
+    sock = service.tls.wrap_socket(sock, server_hostname="127.0.0.1") if service.tls else sock
+    body = client_base64(update_document("H-1001"))
+    requests = [b"POST %s HTTP/%s\r\n%sContent-Length: %d\r\n\r\n%s" % (
+        path.encode(), version.encode(), header, len(body), body) for path in paths]
+    if pipelined:   # all at once: each request ends where its Content-Length says
+        requests = [b"".join(requests)] + [b""] * (len(paths) - 1)
+    reader, replies = sock.makefile("rb"), []
+    for request in requests:
+        try:
+            sock.sendall(request)
+            status = int(reader.readline().split()[1])
+            headers = http.client.parse_headers(reader)
+            replies.append((status, headers["Connection"],
+                            reader.read(int(headers["Content-Length"]))))
+        except (OSError, IndexError):
+            replies.append(None)
+    return sock, reader, replies
+
+
+def test_kept_connections(executable, workdir):
+    # Keep-alive 60 outlasts the stop's wait: a stop that waits for an idle kept connection fails.
+    services = {seconds: Service(executable, os.path.join(workdir, "kept%s.db" % seconds),
+                                 workdir, ["--keep-alive", seconds]) for seconds in ("0", "1", "60")}
+    try:
+        good = services["60"].exchange(update_document("H-1001"))[2]
+        kept, closing = (200, None, good), (200, "close", good)
+        cases = [
+            # --keep-alive, replies, then closed by the service, paths, version, header, pipelined
+            ("1", [kept, kept], True, ["/poi", "/poi"]),   # once idle for 1 s
+            ("0", [closing], True, ["/poi"]),
+            ("60", [closing], True, ["/poi"], "1.1", b"Connection: close\r\n"),
+            ("60", [closing], True, ["/poi"], "1.0"),
+            ("60", [(200, "keep-alive", good)] * 2, False, ["/poi"] * 2, "1.0",
+             b"Connection: keep-alive\r\n"),
+            ("60", [kept], True, ["/poi/idle-close"]),
+            ("60", [kept, None], True, ["/poi", "/poi/drop"]),
+            # The last stays open, idle, through the stop.
+            ("60", [(200, None, b"** this is not base64 at all **"), (404, None, b""), kept],
+             False, ["/poi/garbage", "/elsewhere", "/poi"], "1.1", b"", True),
+        ]
+        for seconds, expected, ends, *request in cases:
+            sock, reader, replies = post_in_turn(services[seconds], *request)
+            assert replies == expected, (seconds, request, replies)
+            if ends:   # well within the keep-alive time, but for the 1 s one
+                assert reader.read(1) == b"", (seconds, request)
+    finally:
+        results = [service.stop() for service in services.values()]
+    assert [code for code, _ in results] == [0, 0, 0], results
+    assert len(results[2][1]) == 1 + sum(len(case[3]) for case in cases if case[0] == "60")
+
+
 def test_https_serves_as_http_does(executable, workdir):
     certificates = TestCertificates(os.path.join(workdir, "tls"))
     folder = certificates.dir
     trusting = ssl.create_default_context(cafile=certificates.ca_pem)   # that CA only
     plain = Service(executable, os.path.join(workdir, "plain.db"), workdir)
     files = ["--tls-cert", certificates.path("good.chain"), "--tls-key", certificates.path("leaf.key")]
-    secure = Service(executable, os.path.join(workdir, "https.db"), workdir, files, trusting)
+    secure = Service(executable, os.path.join(workdir, "https.db"), workdir,
+                     files + ["--keep-alive", "60"], trusting)
     silent = socket.create_connection(("127.0.0.1", secure.port))   # never sends a ClientHello
     try:
+        idle = post_in_turn(secure, ["/poi", "/poi"])   # then idle through the stop
+        assert idle[2] == [(200, None, plain.exchange(update_document("H-1001"))[2])] * 2, idle
         for document in (update_document("H-1001"), batch_document("")):
             assert secure.exchange(document)[2] == plain.exchange(document)[2], document
         for fault, reset in (("reset", True), ("drop", False)):
@@ -587,6 +646,7 @@ OWN_SERVICE_TESTS = [
     test_large_revision_log_comes_in_oldest_first_parts,
     test_refuses_a_file_that_is_not_its_database,
     test_invalid_command_lines,
+    test_kept_connections,
     test_https_serves_as_http_does,
 ]
 

@@ -151,6 +151,13 @@ ssize_t ConnectionStream::Read(char* buffer, std::size_t size) {
     return -1;
 }
 
+bool ConnectionStream::AwaitReadable(int stop_fd, int milliseconds) {
+    // OpenSSL may already hold the rest of a record it has read off the socket.
+    if (ssl_ != nullptr && SSL_pending(ssl_) > 0) return true;
+    pollfd fds[2] = {{socket_, POLLIN, 0}, {stop_fd, POLLIN, 0}};
+    return poll(fds, 2, milliseconds) > 0 && fds[1].revents == 0;
+}
+
 bool ConnectionStream::Write(const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {

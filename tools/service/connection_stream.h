@@ -50,6 +50,11 @@ public:
     // a failure or a timeout.
     ssize_t Read(char* buffer, std::size_t size);
 
+    // Returns true once Read has something without waiting for the client:
+    // bytes, or the end of the connection. False when `milliseconds` pass
+    // first or `stop_fd` gets readable.
+    bool AwaitReadable(int stop_fd, int milliseconds);
+
     // Sends all of `bytes`; false when the connection failed.
     bool Write(const std::string& bytes);
 

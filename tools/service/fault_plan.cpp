@@ -16,6 +16,7 @@ constexpr NamedFault kFaults[] = {
     {"hang", Fault::kHang},          {"garbage", Fault::kGarbage},
     {"no-element", Fault::kNoElement}, {"status0", Fault::kStatus0},
     {"status2", Fault::kStatus2},    {"http500", Fault::kHttp500},
+    {"idle-close", Fault::kIdleClose},
 };
 
 }  // namespace

@@ -25,6 +25,7 @@ enum class Fault {
     kStatus0,     // the reply's Status is 0
     kStatus2,     // the reply's Status is 2
     kHttp500,     // status 500 with the good body
+    kIdleClose,   // a good reply as on a kept connection, then close at once
 };
 
 // The kind named `name` ("no-length", ...); false for any other name.

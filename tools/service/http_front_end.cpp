@@ -32,12 +32,22 @@ struct HttpFrontEnd::Connection {
     std::atomic<bool> finished{false};
 };
 
+struct HttpFrontEnd::Request {
+    std::string method;
+    std::string target;
+    std::string body;
+    bool http10 = false;   // such a client must be told that its connection is kept
+    bool keep = false;     // the connection may serve the next request
+};
+
 namespace {
 
 // The client's largest request is a few hundred bytes; anything far past
 // that is refused (413) before it is read.
 constexpr std::size_t kMaxRequestBodyBytes = 64 * 1024;
 constexpr std::size_t kMaxRequestHeadBytes = 16 * 1024;
+// Bytes taken from the connection per read: a whole request of the client's.
+constexpr std::size_t kReadPieceBytes = 4096;
 // A client that stops sending is dropped after this long; a TLS handshake
 // gets this long in all.
 constexpr int kSocketTimeoutSeconds = 10;
@@ -66,13 +76,22 @@ const char* Reason(int status) {
     return "Unknown";
 }
 
-std::string Head(int status, const std::string& framing) {
-    return "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n" + framing +
-           "Content-Type: " + kReplyContentType + "\r\nConnection: close\r\n\r\n";
+// The Connection header of a reply: "close" when the connection ends after
+// it; an HTTP/1.0 client sends its next request only once told "keep-alive".
+std::string ConnectionHeader(bool kept, bool http10) {
+    if (!kept) return "Connection: close\r\n";
+    return http10 ? "Connection: keep-alive\r\n" : "";
 }
 
-std::string Response(int status, const std::string& body) {
-    return Head(status, "Content-Length: " + std::to_string(body.size()) + "\r\n") + body;
+std::string Head(int status, const std::string& framing, const std::string& connection) {
+    return "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n" + framing +
+           "Content-Type: " + kReplyContentType + "\r\n" + connection + "\r\n";
+}
+
+std::string Response(int status, const std::string& body, const std::string& connection) {
+    return Head(status, "Content-Length: " + std::to_string(body.size()) + "\r\n",
+                connection) +
+           body;
 }
 
 // The value of header `name` in `head` (lines after the request line).
@@ -96,6 +115,39 @@ bool FindHeader(const std::string& head, const char* name, std::string& value) {
     return false;
 }
 
+// Whether the comma-separated list `value` (a Connection header) holds `token`.
+bool HasToken(const std::string& value, const char* token) {
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        std::size_t end = value.find(',', start);
+        if (end == std::string::npos) end = value.size();
+        std::string item = value.substr(start, end - start);
+        item.erase(0, item.find_first_not_of(" \t"));
+        item.erase(item.find_last_not_of(" \t") + 1);
+        if (strcasecmp(item.c_str(), token) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// The faults after which a connection cannot serve another request: short
+// promises more body than it sends, drop and hang never finish a reply, reset
+// has torn the connection down and idle-close closes it on purpose. Every
+// other reply is complete and framed, no-length's by its last chunk, so the
+// next request may follow it on the same connection.
+bool EndsConnection(Fault fault) {
+    switch (fault) {
+        case Fault::kShort:
+        case Fault::kDrop:
+        case Fault::kReset:
+        case Fault::kHang:
+        case Fault::kIdleClose:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // The document a fault answers with in place of the real one.
 std::string FaultDocument(Fault fault, RequestKind kind) {
     switch (fault) {
@@ -115,8 +167,13 @@ std::string FaultDocument(Fault fault, RequestKind kind) {
 }  // namespace
 
 HttpFrontEnd::HttpFrontEnd(PoiDatabase& db, RequestLog& log, std::string path, FaultPlan faults,
-                           const TlsContext* tls)
-    : db_(db), log_(log), path_(std::move(path)), faults_(faults), tls_(tls) {
+                           const TlsContext* tls, double keep_alive_seconds)
+    : db_(db),
+      log_(log),
+      path_(std::move(path)),
+      faults_(faults),
+      tls_(tls),
+      keep_alive_seconds_(keep_alive_seconds) {
     if (pipe2(stop_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe failed");
 }
 
@@ -228,9 +285,11 @@ bool HttpFrontEnd::Wait(double seconds) {
     return poll(&stop, 1, static_cast<int>(seconds * 1000)) == 0;
 }
 
-void HttpFrontEnd::Refuse(ConnectionStream& stream, int status) {
-    stream.Write(Response(status, ""));
+bool HttpFrontEnd::Refuse(ConnectionStream& stream, int status, const Request& request) {
+    const bool sent =
+        stream.Write(Response(status, "", ConnectionHeader(request.keep, request.http10)));
     log_.Request("bad", "", std::to_string(status), 0);
+    return sent && request.keep;
 }
 
 void HttpFrontEnd::Handle(ConnectionStream& stream) {
@@ -239,8 +298,19 @@ void HttpFrontEnd::Handle(ConnectionStream& stream) {
         if (!error.empty()) log_.Error("TLS handshake failed: " + error);
         return;
     }
+    // Read but not yet served: the start of the next request, when the
+    // client sent it before its previous reply came.
     std::string data;
-    char piece[4096];
+    // The first request has the socket timeout to come; each later one must
+    // begin within the keep-alive time, and a stop ends the wait for it.
+    const int keep_alive_milliseconds = static_cast<int>(keep_alive_seconds_ * 1000);
+    while (ServeRequest(stream, data)) {
+        if (data.empty() && !stream.AwaitReadable(stop_pipe_[0], keep_alive_milliseconds)) return;
+    }
+}
+
+bool HttpFrontEnd::ServeRequest(ConnectionStream& stream, std::string& data) {
+    char piece[kReadPieceBytes];
     std::size_t head_end = std::string::npos;
     while ((head_end = data.find("\r\n\r\n")) == std::string::npos) {
         if (data.size() > kMaxRequestHeadBytes) break;
@@ -251,87 +321,111 @@ void HttpFrontEnd::Handle(ConnectionStream& stream) {
         // server does, rather than wait for a head that never comes.
         if (data.compare(0, 2, "\x16\x03") == 0) break;
     }
+    // A refusal before the body is framed cannot tell where the next request
+    // would begin, so it ends the connection (the default Request).
+    const Request closing;
     if (head_end == std::string::npos) {
-        if (!data.empty()) Refuse(stream, 400);
-        return;
+        if (!data.empty()) Refuse(stream, 400, closing);
+        return false;
     }
     const std::string head = data.substr(0, head_end);
-    std::string body = data.substr(head_end + 4);
-    const std::size_t first_space = head.find(' ');
-    const std::size_t second_space = head.find(' ', first_space + 1);
-    const std::string method = head.substr(0, first_space);
-    std::string target = first_space == std::string::npos
-                             ? std::string()
-                             : head.substr(first_space + 1, second_space - first_space - 1);
-    target = target.substr(0, target.find('?'));
+    const std::string line = head.substr(0, head.find("\r\n"));
+    const std::size_t first_space = line.find(' ');
+    const std::size_t second_space =
+        first_space == std::string::npos ? first_space : line.find(' ', first_space + 1);
+    Request request;
+    request.method = line.substr(0, first_space);
+    if (first_space != std::string::npos) {
+        request.target = line.substr(first_space + 1, second_space - first_space - 1);
+        request.target = request.target.substr(0, request.target.find('?'));
+    }
+    const std::string version =
+        second_space == std::string::npos ? std::string() : line.substr(second_space + 1);
+    std::string connection;
+    FindHeader(head, "Connection", connection);
+    request.http10 = version == "HTTP/1.0";
+    request.keep = keep_alive_seconds_ > 0 &&
+                   (version == "HTTP/1.1" ? !HasToken(connection, "close")
+                                          : request.http10 && HasToken(connection, "keep-alive"));
 
     std::string length_text;
     std::size_t length = 0;
     std::string encoding;
     if (FindHeader(head, "Transfer-Encoding", encoding)) {
-        return Refuse(stream, 400);   // the client always sends a length
+        return Refuse(stream, 400, closing);   // the client always sends a length
     }
     if (FindHeader(head, "Content-Length", length_text)) {
         char* end = nullptr;
         const unsigned long long value = std::strtoull(length_text.c_str(), &end, 10);
-        if (length_text.empty() || *end != '\0') return Refuse(stream, 400);
-        if (value > kMaxRequestBodyBytes) return Refuse(stream, 413);
+        if (length_text.empty() || *end != '\0') return Refuse(stream, 400, closing);
+        if (value > kMaxRequestBodyBytes) return Refuse(stream, 413, closing);
         length = static_cast<std::size_t>(value);
     }
-    while (body.size() < length) {
+    const std::size_t body_start = head_end + 4;
+    while (data.size() - body_start < length) {
         const ssize_t n = stream.Read(piece, sizeof piece);
-        if (n <= 0) return;   // gone before its body: nothing to answer
-        body.append(piece, static_cast<std::size_t>(n));
+        if (n <= 0) return false;   // gone before its body: nothing to answer
+        data.append(piece, static_cast<std::size_t>(n));
     }
-    body.resize(length);
+    request.body = data.substr(body_start, length);
+    // Whatever came after the body is the next request's.
+    data.erase(0, body_start + length);
 
-    if (method != "POST") return Refuse(stream, 404);
-    Answer(stream, target, body);
+    if (request.method != "POST") return Refuse(stream, 404, request);
+    return Answer(stream, request);
 }
 
-void HttpFrontEnd::Answer(ConnectionStream& stream, const std::string& target,
-                          const std::string& body) {
+bool HttpFrontEnd::Answer(ConnectionStream& stream, const Request& request) {
+    const std::string& target = request.target;
     Fault fault = Fault::kNone;
     if (target == path_) {
         const long count = ++path_requests_;
         if (faults_.fault != Fault::kNone && count % faults_.every == 0) fault = faults_.fault;
     } else if (target.compare(0, path_.size() + 1, path_ + "/") != 0 ||
                !FaultFromName(target.substr(path_.size() + 1), fault)) {
-        return Refuse(stream, 404);
+        return Refuse(stream, 404, request);
     }
 
     ExchangeOutcome outcome;
     try {
-        outcome = AnswerRequest(body, db_);
+        outcome = AnswerRequest(request.body, db_);
     } catch (const std::exception& failure) {
         log_.Error(failure.what());
-        return Refuse(stream, 500);
+        return Refuse(stream, 500, request);
     }
-    if (faults_.delay_seconds > 0 && !Wait(faults_.delay_seconds)) return;   // stopping
+    if (faults_.delay_seconds > 0 && !Wait(faults_.delay_seconds)) return false;   // stopping
     log_.Request(KindName(outcome.kind), outcome.id, outcome.status, outcome.body.size(),
                  fault == Fault::kNone ? nullptr : FaultName(fault));
 
+    const bool keep = request.keep && !EndsConnection(fault);
+    // idle-close announces a kept connection, as a server does until its
+    // idle timer fires, so that the client pools what is about to close.
+    const std::string connection =
+        ConnectionHeader(keep || fault == Fault::kIdleClose, request.http10);
     std::string reply = outcome.body;
+    bool sent = true;
     switch (fault) {
         case Fault::kNone:
-            stream.Write(Response(200, reply));
+        case Fault::kIdleClose:
+            sent = stream.Write(Response(200, reply, connection));
             break;
         case Fault::kNoLength: {
             char size[32];
             std::snprintf(size, sizeof size, "%zx", reply.size());
-            stream.Write(Head(200, "Transfer-Encoding: chunked\r\n") + size + "\r\n" + reply +
-                         "\r\n0\r\n\r\n");
+            sent = stream.Write(Head(200, "Transfer-Encoding: chunked\r\n", connection) + size +
+                                "\r\n" + reply + "\r\n0\r\n\r\n");
             break;
         }
         case Fault::kZeroLength:
-            stream.Write(Response(200, ""));
+            sent = stream.Write(Response(200, "", connection));
             break;
         case Fault::kOversize:
             reply.resize(kOversizeBody, 'A');
-            stream.Write(Response(200, reply));
+            sent = stream.Write(Response(200, reply, connection));
             break;
         case Fault::kShort:
-            stream.Write(Head(200, "Content-Length: " + std::to_string(reply.size()) + "\r\n") +
+            stream.Write(Head(200, "Content-Length: " + std::to_string(reply.size()) + "\r\n",
+                              connection) +
                          reply.substr(0, reply.size() / 2));
             break;
         case Fault::kDrop:
@@ -345,17 +439,19 @@ void HttpFrontEnd::Answer(ConnectionStream& stream, const std::string& target,
             stream.AwaitHangUp(stop_pipe_[0]);
             break;
         case Fault::kGarbage:
-            stream.Write(Response(200, "** this is not base64 at all **"));
+            sent = stream.Write(Response(200, "** this is not base64 at all **", connection));
             break;
         case Fault::kNoElement:
         case Fault::kStatus0:
         case Fault::kStatus2:
-            stream.Write(Response(200, EncodeReplyBody(FaultDocument(fault, outcome.kind))));
+            sent = stream.Write(
+                Response(200, EncodeReplyBody(FaultDocument(fault, outcome.kind)), connection));
             break;
         case Fault::kHttp500:
-            stream.Write(Response(500, reply));
+            sent = stream.Write(Response(500, reply, connection));
             break;
     }
+    return sent && keep;
 }
 
 }  // namespace service

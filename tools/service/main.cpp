@@ -60,7 +60,8 @@ int Serve(const ServiceOptions& options) {
         }
         PoiDatabase db(options.db);
         RequestLog log(stderr);
-        HttpFrontEnd front_end(db, log, options.path, options.faults, tls.get());
+        HttpFrontEnd front_end(db, log, options.path, options.faults, tls.get(),
+                               options.keep_alive_seconds);
 
         const int port = front_end.Bind(options.host, options.port);
         if (port < 0) {

@@ -45,7 +45,7 @@ const char* ServiceUsage() {
     static const std::string usage =
         "usage: nalpoi-service [--host 127.0.0.1] [--port 8080] [--path /poi] [--db FILE]\n"
         "                      [--delay SECONDS] [--fault KIND [--fault-every N]]\n"
-        "                      [--tls-cert FILE --tls-key FILE]\n"
+        "                      [--keep-alive SECONDS] [--tls-cert FILE --tls-key FILE]\n"
         "  --host ADDRESS   address to listen on (default 127.0.0.1)\n"
         "  --port N         port to listen on, 0 for a free one (default 8080)\n"
         "  --path PATH      the path that takes POI requests (default /poi)\n"
@@ -54,6 +54,11 @@ const char* ServiceUsage() {
         "  --delay SECONDS  answer every request this late (up to 3600)\n"
         "  --fault KIND     misbehave on every reply on PATH: " + FaultNames() + "\n"
         "  --fault-every N  ... on every Nth reply only\n"
+        "  --keep-alive SECONDS\n"
+        "                   close a connection that waits this long for its next request\n"
+        "                   (default " + std::to_string(kDefaultKeepAliveSeconds) +
+        ", up to 3600); 0 closes every connection\n"
+        "                   after its first reply, which says Connection: close\n"
         "  --tls-cert FILE  serve HTTPS with this PEM certificate chain, leaf first\n"
         "  --tls-key FILE   ... and this PEM private key (give both or neither)\n"
         "  A POST to PATH/KIND always gets that fault, whatever --fault says.\n";
@@ -70,6 +75,7 @@ OptionsVerdict ParseServiceOptions(int argc, char** argv, ServiceOptions& option
         {"delay", required_argument, nullptr, 'D'},
         {"fault", required_argument, nullptr, 'f'},
         {"fault-every", required_argument, nullptr, 'e'},
+        {"keep-alive", required_argument, nullptr, 'K'},
         {"tls-cert", required_argument, nullptr, 'c'},
         {"tls-key", required_argument, nullptr, 'k'},
         {"help", no_argument, nullptr, 'h'},
@@ -114,6 +120,12 @@ OptionsVerdict ParseServiceOptions(int argc, char** argv, ServiceOptions& option
             case 'e':
                 if (!ParseCount(optarg, options.faults.every)) {
                     error = std::string("invalid --fault-every: ") + optarg;
+                    return OptionsVerdict::kInvalid;
+                }
+                break;
+            case 'K':
+                if (!ParseSeconds(optarg, options.keep_alive_seconds)) {
+                    error = std::string("invalid --keep-alive: ") + optarg;
                     return OptionsVerdict::kInvalid;
                 }
                 break;
