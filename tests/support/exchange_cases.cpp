@@ -188,10 +188,21 @@ CallOutcome MakeCall(const ExchangeCall& call) {
     return outcome;
 }
 
-std::vector<ExchangeCase> ReadExchangeCases(const std::string& path) {
+namespace {
+
+template <typename Number>
+bool ReadAll(std::istringstream& words, std::vector<Number>& into) {
+    for (Number value; words >> value;) into.push_back(value);
+    return words.eof() && !into.empty();
+}
+
+// Reads the table's cases and sequences; throws std::runtime_error naming
+// the line of anything it does not understand.
+void ReadTable(const std::string& path, std::vector<ExchangeCase>& cases,
+               std::vector<ExchangeSequence>& sequences) {
     std::ifstream table(path);
     if (!table) throw std::runtime_error("cannot read " + path);
-    std::vector<ExchangeCase> cases;
+    bool inSequence = false;
     std::string line;
     for (int number = 1; std::getline(table, line); ++number) {
         if (line.empty() || line[0] == '#') continue;
@@ -199,14 +210,28 @@ std::vector<ExchangeCase> ReadExchangeCases(const std::string& path) {
         const std::string key = line.substr(0, space);
         const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
         const auto bad = [&] { return std::runtime_error(path + ":" + std::to_string(number) + ": " + line); };
-        if (key == "case") {
-            cases.emplace_back();
-            cases.back().name = rest;
+        std::istringstream words(rest);
+        if (key == "case" || key == "sequence") {
+            inSequence = key == "sequence";
+            if (inSequence) {
+                sequences.emplace_back();
+                sequences.back().name = rest;
+            } else {
+                cases.emplace_back();
+                cases.back().name = rest;
+            }
+            continue;
+        }
+        if (inSequence) {
+            ExchangeSequence& s = sequences.back();
+            const bool read = (key == "serve" && ReadAll(words, s.answers)) ||
+                              (key == "calls" && ReadAll(words, s.results)) ||
+                              (key == "seen" && ReadAll(words, s.seen));
+            if (!read) throw bad();
             continue;
         }
         if (cases.empty()) throw bad();
         ExchangeCase& c = cases.back();
-        std::istringstream words(rest);
         if (key == "call" && (rest == "update" || rest == "batch")) {
             c.call.batch = rest == "batch";
             c.call.type = c.call.batch ? "2" : "1";
@@ -234,6 +259,39 @@ std::vector<ExchangeCase> ReadExchangeCases(const std::string& path) {
             throw bad();
         }
     }
+}
+
+// Connections numbered in the order they were first used.
+std::vector<int> InOrderOfUse(const std::vector<int>& connections) {
+    std::map<int, int> numbers;
+    std::vector<int> out;
+    for (const int connection : connections) {
+        out.push_back(numbers.emplace(connection, static_cast<int>(numbers.size()) + 1).first->second);
+    }
+    return out;
+}
+
+std::string Listed(const std::vector<int>& numbers) {
+    std::string out;
+    for (const int n : numbers) out += (out.empty() ? "" : " ") + std::to_string(n);
+    return out;
+}
+
+}  // namespace
+
+const char kSequenceReply[] = "<Poi><Tel>7</Tel></Poi>";
+
+bool ExchangeSequence::Slow() const {
+    for (const std::string& answer : answers) {
+        if (answer == "hang") return true;
+    }
+    return false;
+}
+
+std::vector<ExchangeCase> ReadExchangeCases(const std::string& path) {
+    std::vector<ExchangeCase> cases;
+    std::vector<ExchangeSequence> sequences;
+    ReadTable(path, cases, sequences);
     return cases;
 }
 
@@ -244,6 +302,37 @@ std::vector<ExchangeCase> ReadExchangeCases(const std::string& path, std::string
         error = e.what();
         return {};
     }
+}
+
+std::vector<ExchangeSequence> ReadExchangeSequences(const std::string& path, std::string& error) {
+    std::vector<ExchangeCase> cases;
+    std::vector<ExchangeSequence> sequences;
+    try {
+        ReadTable(path, cases, sequences);
+    } catch (const std::exception& e) {
+        error = e.what();
+        sequences.clear();
+    }
+    return sequences;
+}
+
+std::vector<std::string> RunExchangeSequence(const ExchangeSequence& sequence,
+                                             const std::function<std::vector<int>()>& seen) {
+    std::vector<int> results;
+    ExchangeCall call;
+    call.type = "1";
+    call.id = "P-1";
+    for (std::size_t i = 0; i < sequence.results.size(); ++i) results.push_back(MakeCall(call).result);
+    std::vector<std::string> differences;
+    if (results != sequence.results) {
+        differences.push_back("results " + Listed(results) + ", expected " + Listed(sequence.results));
+    }
+    const std::vector<int> connections = InOrderOfUse(seen());
+    if (connections != sequence.seen) {
+        differences.push_back("requests came on connections " + Listed(connections) + ", expected " +
+                              Listed(sequence.seen));
+    }
+    return differences;
 }
 
 std::vector<std::string> RunExchangeCase(const ExchangeCase& exchange,

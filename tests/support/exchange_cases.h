@@ -61,6 +61,30 @@ std::vector<ExchangeCase> ReadExchangeCases(const std::string& path, std::string
 std::vector<std::string> RunExchangeCase(const ExchangeCase& exchange,
                                          const std::function<void(const ExchangeCase&)>& serve);
 
+// A sequence of SendUpdateRequest calls in one process (the table's
+// "sequence" entries).
+struct ExchangeSequence {
+    std::string name;
+    std::vector<std::string> answers;        // the service's, one per request it receives
+    std::vector<int> results;                // one call each
+    std::vector<int> seen;                   // per request, the connection it came on
+    bool Slow() const;                       // a call waits out the time limit
+};
+
+// The update reply of every answer that replies.
+extern const char kSequenceReply[];
+
+// Every sequence of the table at `path`; none, and `error` says why, when
+// the table cannot be read.
+std::vector<ExchangeSequence> ReadExchangeSequences(const std::string& path, std::string& error);
+
+// Makes the sequence's calls (its service must already be answering) and
+// gives the differences from what it expects, one line each. `seen` gives,
+// once the calls are made, the connection of every request the service
+// received, in any numbering that tells connections apart.
+std::vector<std::string> RunExchangeSequence(const ExchangeSequence& sequence,
+                                             const std::function<std::vector<int>()>& seen);
+
 }  // namespace testsupport
 
 #endif

@@ -155,10 +155,11 @@ bool ReceiveSome(int fd, int stopFd, std::string& into) {
     }
 }
 
-// Reads one request. Nothing is returned when the client sent no byte at all.
-std::optional<RecordedRequest> ReadRequest(int fd, int stopFd) {
-    std::string buffer;
-    std::size_t headEnd = std::string::npos;
+// Reads one request, starting with what `buffer` already holds; leaves in it
+// what came after the request. Nothing is returned when the client sent no
+// byte at all.
+std::optional<RecordedRequest> ReadRequest(int fd, int stopFd, std::string& buffer) {
+    std::size_t headEnd = buffer.find(kHeadEnd);
     bool open = true;
     while (headEnd == std::string::npos && buffer.size() < kMaxHeadBytes) {
         // The terminator may straddle two reads.
@@ -186,6 +187,7 @@ std::optional<RecordedRequest> ReadRequest(int fd, int stopFd) {
     const std::size_t length = ParseContentLength(request.Header("Content-Length"));
     const std::size_t wanted = length > kMaxBodyBytes ? kMaxBodyBytes : length;
     while (open && request.body.size() < wanted) open = ReceiveSome(fd, stopFd, request.body);
+    buffer = request.body.size() > wanted ? request.body.substr(wanted) : std::string();
     if (request.body.size() > wanted) request.body.resize(wanted);
     request.complete = request.body.size() == length;
     return request;
@@ -277,6 +279,12 @@ ReplyStep ReplyStep::Hang() {
 ReplyStep ReplyStep::Reset() {
     ReplyStep step;
     step.kind = Kind::kReset;
+    return step;
+}
+
+ReplyStep ReplyStep::KeepOpen() {
+    ReplyStep step;
+    step.kind = Kind::kKeepOpen;
     return step;
 }
 
@@ -386,12 +394,12 @@ void TestHttpServer::AcceptLoop() {
             close(fd);
             return;
         }
-        ++acceptedCount_;
+        const std::size_t number = ++acceptedCount_;
         ++openCount_;
         connections_.emplace_back();
         const auto entry = std::prev(connections_.end());
-        entry->thread = std::thread([this, fd, entry] {
-            Serve(fd);
+        entry->thread = std::thread([this, fd, entry, number] {
+            Serve(fd, number);
             {
                 std::lock_guard<std::mutex> finishedLock(mutex_);
                 entry->finished = true;
@@ -417,23 +425,22 @@ void TestHttpServer::JoinFinishedConnections() {
     for (Connection& connection : finished) connection.thread.join();
 }
 
-void TestHttpServer::Serve(int fd) {
-    std::optional<RecordedRequest> request = ReadRequest(fd, stopPipe_[0]);
-    if (!request) {
-        CloseGracefully(fd);
-        return;
+void TestHttpServer::Serve(int fd, std::size_t connection) {
+    std::string pending;  // bytes of the next request that came with this one
+    for (;;) {
+        std::optional<RecordedRequest> request = ReadRequest(fd, stopPipe_[0], pending);
+        if (!request) break;
+        request->connection = connection;
+        const bool complete = request->complete;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests_.push_back(*request);
+        }
+        changed_.notify_all();
+        if (!complete) break;
+        if (!RunScript(fd, ChooseScript(*request))) return;
     }
-    const bool complete = request->complete;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(*request);
-    }
-    changed_.notify_all();
-    if (!complete) {
-        CloseGracefully(fd);
-        return;
-    }
-    RunScript(fd, ChooseScript(*request));
+    CloseGracefully(fd);
 }
 
 ReplyScript TestHttpServer::ChooseScript(const RecordedRequest& request) {
@@ -455,8 +462,9 @@ ReplyScript TestHttpServer::ChooseScript(const RecordedRequest& request) {
     return defaultScript_;
 }
 
-// Plays the steps, then closes the connection; a stop ends the script at once.
-void TestHttpServer::RunScript(int fd, const ReplyScript& script) {
+// Plays the steps, then closes the connection unless the script keeps it;
+// a stop ends the script at once.
+bool TestHttpServer::RunScript(int fd, const ReplyScript& script) {
     const int stopFd = stopPipe_[0];
     for (const ReplyStep& step : script) {
         bool stopped = false;
@@ -475,11 +483,14 @@ void TestHttpServer::RunScript(int fd, const ReplyScript& script) {
                 break;
             case ReplyStep::Kind::kReset:
                 CloseWithReset(fd);
-                return;
+                return false;
+            case ReplyStep::Kind::kKeepOpen:
+                return true;
         }
         if (stopped) break;
     }
     CloseGracefully(fd);
+    return false;
 }
 
 std::string HttpResponse(int status, const std::string& body,

@@ -1,7 +1,8 @@
-// A scriptable HTTP/1.1 server on 127.0.0.1 for the tests. It reads one
-// request per connection, records it, then plays a reply script that writes
-// exact bytes, pauses, stalls or resets, so one server can act as any
-// well-behaved or misbehaving service. Plain POSIX sockets, one thread per
+// A scriptable HTTP/1.1 server on 127.0.0.1 for the tests. It reads a
+// request, records it, then plays a reply script that writes exact bytes,
+// pauses, stalls or resets, so one server can act as any well-behaved or
+// misbehaving service; a script that ends with KeepOpen() reads the next
+// request on the same connection. Plain POSIX sockets, one thread per
 // connection; everything is torn down by the destructor.
 #ifndef NALPOICOMM_TESTS_SUPPORT_TEST_HTTP_SERVER_H
 #define NALPOICOMM_TESTS_SUPPORT_TEST_HTTP_SERVER_H
@@ -27,6 +28,7 @@ struct RecordedRequest {
     std::string head;                        // raw bytes up to and including the blank line
     std::string body;                        // exactly Content-Length bytes (or what arrived)
     bool complete = false;                   // head and the whole body arrived
+    std::size_t connection = 0;              // the connection it came on: 1 for the first accepted
 
     std::string Header(const std::string& name) const;  // case-insensitive, "" when absent
     bool HasHeader(const std::string& name) const;
@@ -34,13 +36,15 @@ struct RecordedRequest {
 
 // One step of a reply script, executed after the whole request has been read.
 struct ReplyStep {
-    enum class Kind { kSend, kSleep, kHang, kReset };
+    enum class Kind { kSend, kSleep, kHang, kReset, kKeepOpen };
 
     static ReplyStep Send(std::string bytes);  // write these bytes exactly
     static ReplyStep Sleep(int milliseconds);  // pause (interrupted early when the server stops)
     static ReplyStep Hang();                   // write nothing more; wait until the client closes
                                                // the connection or the server stops
     static ReplyStep Reset();                  // abort with a TCP reset; ends the script
+    static ReplyStep KeepOpen();               // ends the script, the connection left open for the
+                                               // next request
 
     Kind kind = Kind::kSend;
     std::string bytes;     // kSend
@@ -65,8 +69,8 @@ public:
     // A script is chosen once the request is recorded: the router's answer
     // first, else the oldest queued script, else the default. Until a default
     // is set it is empty: the server closes without replying.
-    void SetScript(ReplyScript script);        // default script for every connection from now on
-    void QueueScript(ReplyScript script);      // used once, by the next connection, before the default
+    void SetScript(ReplyScript script);        // default script for every request from now on
+    void QueueScript(ReplyScript script);      // used once, by the next request, before the default
     // Script chosen by request (e.g. a redirect target); returning std::nullopt falls back to the
     // above. Called on the connection's thread without the server's lock held.
     void SetRouter(std::function<std::optional<ReplyScript>(const RecordedRequest&)> router);
@@ -87,9 +91,10 @@ private:
     };
 
     void AcceptLoop();
-    void Serve(int fd);
+    void Serve(int fd, std::size_t connection);
     ReplyScript ChooseScript(const RecordedRequest& request);
-    void RunScript(int fd, const ReplyScript& script);
+    // Plays the script; true when the connection stays open for another request.
+    bool RunScript(int fd, const ReplyScript& script);
     void JoinFinishedConnections();
 
     int listenFd_ = -1;

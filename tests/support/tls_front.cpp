@@ -92,6 +92,11 @@ std::string TlsFront::Received() const {
     return received_;
 }
 
+std::size_t TlsFront::ResumedHandshakes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return resumed_;
+}
+
 void TlsFront::AcceptLoop() {
     for (;;) {
         pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
@@ -151,6 +156,10 @@ void TlsFront::Relay(int client) {
         ERR_clear_error();
         SSL_free(ssl);
         return;
+    }
+    if (SSL_session_reused(ssl)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++resumed_;
     }
     const timeval none{0, 0};
     setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);  // scripts may stall

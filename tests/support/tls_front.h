@@ -32,6 +32,7 @@ public:
     std::uint16_t Port() const { return port_; }
     std::string Url(const std::string& host = "127.0.0.1", const std::string& path = "/poi") const;
     std::string Received() const;      // the plain answerer's bytes, all connections
+    std::size_t ResumedHandshakes() const;  // TLS handshakes that resumed an earlier session
 
 private:
     struct Context;
@@ -49,6 +50,7 @@ private:
     std::list<int> openFds_;  // shut down on stop, so no call blocks the join
     std::list<std::thread> threads_;
     std::string received_;
+    std::size_t resumed_ = 0;
     std::thread acceptThread_;
 };
 

@@ -1,5 +1,7 @@
 #include "platform/posix/http_transfer.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -51,24 +53,8 @@ bool IsRedirect(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// A Content-Length value as WinINet reads it to find the body's end:
-// optional blanks and sign, then decimal digits, anything after them
-// ignored. False when no digit comes first; a negative length is no limit.
-bool ParseBodyLength(const char* value, unsigned long long& length) {
-    while (*value == ' ' || *value == '\t') ++value;
-    bool negative = false;
-    if (*value == '+' || *value == '-') negative = *value++ == '-';
-    if (*value < '0' || *value > '9') return false;
-    unsigned long long number = 0;
-    for (; *value >= '0' && *value <= '9'; ++value) {
-        const unsigned long long digit = static_cast<unsigned long long>(*value - '0');
-        if (number > (~0ull - digit) / 10) return false;  // past 64 bits: no limit
-        number = number * 10 + digit;
-    }
-    if (negative && number != 0) return false;
-    length = number;
-    return true;
-}
+// Rounds of taking what has arrived, when draining a body without waiting.
+constexpr int kDrainRounds = 16;
 
 }  // namespace
 
@@ -86,19 +72,16 @@ std::size_t HttpTransfer::Callback(char* data, std::size_t size, std::size_t cou
     }
 }
 
-HttpTransfer::HttpTransfer() {
-    InitCurlOnce();
-    multi_ = curl_multi_init();
-}
+HttpTransfer::HttpTransfer() { InitCurlOnce(); }
 
-HttpTransfer::~HttpTransfer() {
-    Finish();
-    if (multi_ != nullptr) curl_multi_cleanup(multi_);
-}
+HttpTransfer::~HttpTransfer() { Finish(); }
 
-void HttpTransfer::Finish() {
+void HttpTransfer::Finish() noexcept {
     if (easy_ != nullptr) {
-        curl_multi_remove_handle(multi_, easy_);
+        if (!aborted_.load() && !done_ && headersComplete_) DrainArrived();
+        // An unfinished transfer closes its connection here; a finished one
+        // left it in the channel's cache.
+        curl_multi_remove_handle(channel_->Multi(), easy_);
         curl_easy_cleanup(easy_);
         easy_ = nullptr;
     }
@@ -106,17 +89,44 @@ void HttpTransfer::Finish() {
         curl_slist_free_all(headerList_);
         headerList_ = nullptr;
     }
+    trust_.reset();
+    std::unique_ptr<Channel> channel;
+    {
+        std::lock_guard<std::mutex> lock(channelMutex_);
+        channel = std::move(channel_);
+    }
+    GiveBackChannel(std::move(channel));
+}
+
+void HttpTransfer::DrainArrived() noexcept {
+    discarding_ = true;
+    if (paused_) {
+        paused_ = false;
+        curl_easy_pause(easy_, CURLPAUSE_CONT);
+    }
+    curl_off_t last = -1;
+    for (int round = 0; round < kDrainRounds && !done_; ++round) {
+        curl_off_t received = 0;
+        curl_easy_getinfo(easy_, CURLINFO_SIZE_DOWNLOAD_T, &received);
+        if (received == last) break;  // nothing more has come: the rest is not here yet
+        last = received;
+        int running = 0;
+        if (curl_multi_perform(channel_->Multi(), &running) != CURLM_OK) break;
+        CollectMessages();
+    }
 }
 
 void HttpTransfer::Abort() {
     aborted_.store(true);
     // Only a sleeping poll needs waking; the driver looks at the flag before
     // every step, and after it has said that it polls.
-    if (polling_.load() && multi_ != nullptr) curl_multi_wakeup(multi_);
+    std::lock_guard<std::mutex> lock(channelMutex_);
+    if (polling_.load() && channel_) curl_multi_wakeup(channel_->Multi());
 }
 
 DWORD HttpTransfer::Start(const std::string& url, bool post, bool secure) {
     Finish();
+    statusLine_.clear();
     pendingHeaders_.clear();
     headers_.clear();
     headersComplete_ = false;
@@ -125,14 +135,21 @@ DWORD HttpTransfer::Start(const std::string& url, bool post, bool secure) {
     readPos_ = 0;
     paused_ = false;
     done_ = false;
-    bodyLimited_ = false;
-    bodyLeft_ = 0;
+    discarding_ = false;
     outOfMemory_ = false;
     result_ = CURLE_OK;
     errorText_[0] = 0;
     currentUrl_ = url;
 
-    if (multi_ == nullptr || (easy_ = curl_easy_init()) == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    if (secure && (trust_ = CurrentTlsTrust()) == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    std::unique_ptr<Channel> channel = TakeChannel(ChannelKey(url, trust_ ? trust_->Identity() : ""));
+    if (!channel) return ERROR_NOT_ENOUGH_MEMORY;
+    {
+        std::lock_guard<std::mutex> lock(channelMutex_);
+        channel_ = std::move(channel);
+    }
+    if ((easy_ = curl_easy_init()) == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    channel_->Attach(easy_);
     // Headers curl would add by itself and WinINet does not send.
     for (const char* suppressed : {"Accept:", "Content-Type:", "Expect:"}) {
         curl_slist* grown = curl_slist_append(headerList_, suppressed);
@@ -144,11 +161,10 @@ DWORD HttpTransfer::Start(const std::string& url, bool post, bool secure) {
     // One scheme per hop: an https hop can never fall back to clear text.
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http");
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorText_);
-    if (secure && ApplyTlsPolicy(easy_) != CURLE_OK) return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    if (secure && ApplyTlsPolicy(easy_, *trust_) != CURLE_OK) return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
     curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);  // followed here, with WinINet's rules
-    curl_easy_setopt(easy_, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);  // the body's end: SetBodyLimit
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
     if (!userAgent_.empty()) curl_easy_setopt(easy_, CURLOPT_USERAGENT, userAgent_.c_str());
     if (post) {
@@ -163,7 +179,7 @@ DWORD HttpTransfer::Start(const std::string& url, bool post, bool secure) {
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &HttpTransfer::Callback<&HttpTransfer::TakeBody>);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
-    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
+    if (curl_multi_add_handle(channel_->Multi(), easy_) != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
     return ERROR_SUCCESS;
 }
 
@@ -180,21 +196,27 @@ DWORD HttpTransfer::Drive(Ready ready) {
             continue;
         }
         int running = 0;
-        if (curl_multi_perform(multi_, &running) != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
-        int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
-            if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) {
-                done_ = true;
-                result_ = message->data.result;
-            }
+        if (curl_multi_perform(channel_->Multi(), &running) != CURLM_OK) {
+            return ERROR_INTERNET_INTERNAL_ERROR;
         }
+        CollectMessages();
         if (ready() || done_) continue;
         polling_.store(true);
-        const CURLMcode polled = aborted_.load()
-                                     ? CURLM_OK
-                                     : curl_multi_poll(multi_, nullptr, 0, kPollMilliseconds, nullptr);
+        const CURLMcode polled =
+            aborted_.load() ? CURLM_OK
+                            : curl_multi_poll(channel_->Multi(), nullptr, 0, kPollMilliseconds, nullptr);
         polling_.store(false);
         if (polled != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
+    }
+}
+
+void HttpTransfer::CollectMessages() {
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(channel_->Multi(), &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) {
+            done_ = true;
+            result_ = message->data.result;
+        }
     }
 }
 
@@ -260,21 +282,25 @@ DWORD HttpTransfer::Perform(const std::string& url, const std::string& method,
     }
 }
 
-void HttpTransfer::SetBodyLimit() {
-    const char* encoding = FindHeader(headers_, "Transfer-Encoding");
-    if (encoding != nullptr && strcasestr(encoding, "chunked") != nullptr) return;
-    const char* length = FindHeader(headers_, "Content-Length");
-    unsigned long long limit = 0;
-    if (length != nullptr && ParseBodyLength(length, limit)) {
-        bodyLimited_ = true;
-        bodyLeft_ = limit;
+// WinINet's rule: an HTTP/1.1 response keeps its connection, unless a
+// Connection (or Proxy-Connection) header says other than Keep-Alive; an
+// older one only when such a header says Keep-Alive.
+bool HttpTransfer::KeepsConnection() const {
+    bool keep = statusLine_.compare(0, 9, "HTTP/1.1 ") == 0;
+    const char* said = FindHeader(pendingHeaders_, "Proxy-Connection");
+    if (said == nullptr) said = FindHeader(pendingHeaders_, "Connection");
+    if (said != nullptr) {
+        std::string value = said;
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+        keep = strcasecmp(value.c_str(), "Keep-Alive") == 0;
     }
+    return keep;
 }
 
 DWORD HttpTransfer::Read(void* destination, std::size_t capacity, std::size_t& delivered) {
     delivered = 0;
     if (easy_ == nullptr) return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
-    const DWORD error = Drive([this] { return Buffered() > 0 || BodyComplete(); });
+    const DWORD error = Drive([this] { return Buffered() > 0; });
     if (error != ERROR_SUCCESS) return error;
     if (Buffered() > 0) {
         delivered = std::min(capacity, Buffered());
@@ -286,7 +312,6 @@ DWORD HttpTransfer::Read(void* destination, std::size_t capacity, std::size_t& d
         }
         return ERROR_SUCCESS;
     }
-    if (BodyComplete()) return ERROR_SUCCESS;  // the rest of the connection is not this body's
     // Done and drained. A body cut short is an ordinary end, as in WinINet.
     // Running out of memory is not an end of the body: what arrived is not all.
     if (outOfMemory_) return ERROR_NOT_ENOUGH_MEMORY;
@@ -299,19 +324,29 @@ std::size_t HttpTransfer::TakeHeader(const char* data, std::size_t length) {
     std::string line(data, length);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     if (line.compare(0, 5, "HTTP/") == 0) {
-        pendingHeaders_.clear();  // a new response (after 1xx)
+        statusLine_ = line;       // a new response (after 1xx)
+        pendingHeaders_.clear();
+        curl_easy_setopt(easy_, CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
     } else if (line.empty()) {
         long status = 0;
         curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
         // Only signal here: a pause returned from the header callback does not hold.
         if (status >= 200) {
+            // libcurl keeps a connection by rules of its own; WinINet's must hold too.
+            if (!KeepsConnection()) curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
             status_ = status;
             headers_.swap(pendingHeaders_);
             headersComplete_ = true;
-            SetBodyLimit();
         }
         pendingHeaders_.clear();
     } else {
+        // libcurl has read this line already: after the first Content-Length
+        // it is told to read no other, since WinINet ends the body where the
+        // first one says and libcurl would take the last.
+        static constexpr char kLength[] = "Content-Length:";
+        if (strncasecmp(line.c_str(), kLength, sizeof kLength - 1) == 0) {
+            curl_easy_setopt(easy_, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+        }
         pendingHeaders_.push_back(std::move(line));
     }
     return length;
@@ -319,6 +354,7 @@ std::size_t HttpTransfer::TakeHeader(const char* data, std::size_t length) {
 
 std::size_t HttpTransfer::TakeBody(const char* data, std::size_t length) {
     if (aborted_.load()) return 0;  // ends the transfer at once
+    if (discarding_) return length;
     if (Buffered() + length > kBodyBufferLimit) {
         paused_ = true;
         return CURL_WRITEFUNC_PAUSE;  // nothing taken; curl holds the bytes
@@ -327,13 +363,8 @@ std::size_t HttpTransfer::TakeBody(const char* data, std::size_t length) {
         buffer_.erase(0, readPos_);
         readPos_ = 0;
     }
-    std::size_t kept = length;
-    if (bodyLimited_) {
-        if (bodyLeft_ < kept) kept = static_cast<std::size_t>(bodyLeft_);
-        bodyLeft_ -= kept;
-    }
-    buffer_.append(data, kept);
-    return length;  // bytes past the body's end are taken and dropped
+    buffer_.append(data, length);
+    return length;
 }
 
 }  // namespace nalpoicomm

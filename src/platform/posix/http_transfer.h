@@ -1,8 +1,10 @@
 // One HTTP transfer on libcurl's multi interface, driven by the thread that
-// calls into it, in the way WinINet hands a response over: AwaitHeaders()
-// returns once the final response headers are in, Read() then pulls the body
-// piece by piece. The body is never buffered whole ahead of the reader: the
-// write callback pauses the transfer when the bounded buffer is full.
+// calls into it, in the way WinINet hands a response over: Perform() returns
+// once the final response headers are in, Read() then pulls the body piece by
+// piece. The body is never buffered whole ahead of the reader: the write
+// callback pauses the transfer when the bounded buffer is full. Each hop runs
+// on a channel of the connection pool (connection_pool.h), so a later call to
+// the same server reuses the connection when this one ended cleanly.
 //
 // All methods but Abort() must be called from one thread at a time (the
 // request handle serialises them). Abort() may be called from any thread; it
@@ -15,9 +17,12 @@
 
 #include <atomic>
 #include <cstddef>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/posix/connection_pool.h"
 #include "platform/win32_api.h"
 
 namespace nalpoicomm {
@@ -25,6 +30,8 @@ namespace nalpoicomm {
 class HttpTransfer {
 public:
     HttpTransfer();
+    // Finishes the last hop: its connection goes back to the pool when the
+    // body has been read to its end (or has arrived whole), else it is closed.
     ~HttpTransfer();
     HttpTransfer(const HttpTransfer&) = delete;
     HttpTransfer& operator=(const HttpTransfer&) = delete;
@@ -38,7 +45,8 @@ public:
 
     // Body bytes, up to `capacity`. ERROR_SUCCESS with 0 bytes at the end of
     // the body (also when the connection closed before Content-Length bytes);
-    // ERROR_NOT_ENOUGH_MEMORY when bytes were lost for want of memory.
+    // ERROR_NOT_ENOUGH_MEMORY when bytes were lost for want of memory. The
+    // body ends where the first Content-Length says, as in WinINet.
     DWORD Read(void* destination, std::size_t capacity, std::size_t& delivered);
 
     // The final response's header lines ("Name: value", no CR LF).
@@ -53,14 +61,20 @@ public:
 private:
     DWORD Start(const std::string& url, bool post, bool secure);
     DWORD TransferError() const;
-    void Finish();
+    // Ends the current hop and hands its channel back to the pool.
+    void Finish() noexcept;
+    // As WinINet drains a body on close: takes, without waiting, what has
+    // already arrived, so that a body that came whole completes the transfer
+    // and its connection can be kept.
+    void DrainArrived() noexcept;
     // Drives the transfer until `ready()` holds, the transfer is done, or it
     // was aborted.
     template <typename Ready>
     DWORD Drive(Ready ready);
+    void CollectMessages();
     std::size_t Buffered() const { return buffer_.size() - readPos_; }
-    bool BodyComplete() const { return bodyLimited_ && bodyLeft_ == 0; }
-    void SetBodyLimit();
+    // Whether WinINet would keep the connection after this response.
+    bool KeepsConnection() const;
     DWORD FollowRedirect(std::string& url, bool& post, bool& secure);
 
     // libcurl's header and write callback, calling `Take` on the transfer.
@@ -70,7 +84,11 @@ private:
     std::size_t TakeHeader(const char* data, std::size_t length);
     std::size_t TakeBody(const char* data, std::size_t length);
 
-    CURLM* multi_ = nullptr;
+    // The hop's channel. Only the driving thread replaces it, under the
+    // mutex, so that Abort() from another thread always wakes a live one.
+    std::mutex channelMutex_;
+    std::unique_ptr<Channel> channel_;
+    std::shared_ptr<TlsTrust> trust_;  // held as long as the easy handle that uses it
     CURL* easy_ = nullptr;
     curl_slist* headerList_ = nullptr;
     std::atomic<bool> aborted_{false};
@@ -81,6 +99,7 @@ private:
     std::string currentUrl_;
     int redirects_ = 0;
 
+    std::string statusLine_;                   // of the response being received
     std::vector<std::string> pendingHeaders_;  // headers of the response being received
     std::vector<std::string> headers_;         // headers of the final response
     bool headersComplete_ = false;
@@ -90,11 +109,7 @@ private:
     std::size_t readPos_ = 0;
     bool paused_ = false;
     bool done_ = false;
-    // The body's end as WinINet finds it: after as many bytes as the first
-    // Content-Length says, unless the body is chunked. libcurl is told to
-    // ignore the header, since it would take the last one.
-    bool bodyLimited_ = false;
-    unsigned long long bodyLeft_ = 0;
+    bool discarding_ = false;   // draining: body bytes are dropped
     bool outOfMemory_ = false;  // a callback could not take what curl gave it
     CURLcode result_ = CURLE_OK;
     char errorText_[CURL_ERROR_SIZE] = {};  // libcurl's words for a failure (names TLS failures)

@@ -19,20 +19,49 @@ const char* Setting(const char* name) {
     return value != nullptr && *value != 0 ? value : nullptr;
 }
 
+const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
+
+// libcurl's SSL context callback: the kept store in place of reading files.
+CURLcode UseKeptStore(CURL*, void* sslContext, void* trust) {
+    return static_cast<const TlsTrust*>(trust)->InstallInto(sslContext);
+}
+
 }  // namespace
 
-CURLcode ApplyTlsPolicy(CURL* easy) {
+std::shared_ptr<TlsTrust> CurrentTlsTrust() noexcept {
+    const char* file = Setting("SSL_CERT_FILE");
+    const char* dir = Setting("SSL_CERT_DIR");
+    if (file == nullptr && dir == nullptr) {
+        const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+        file = info->cainfo;
+        dir = info->capath;
+    }
+    try {
+        return KeptTrust(OrEmpty(file), OrEmpty(dir));
+    } catch (...) {  // the strings
+        return nullptr;
+    }
+}
+
+CURLcode ApplyTlsPolicy(CURL* easy, const TlsTrust& trust) {
     CURLcode rc = curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     if (rc == CURLE_OK) {
         rc = curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     }
-    const char* file = Setting("SSL_CERT_FILE");
-    const char* dir = Setting("SSL_CERT_DIR");
-    if (rc == CURLE_OK && (file != nullptr || dir != nullptr)) {
-        // Either one replaces the whole store: an unset one trusts nothing.
-        rc = curl_easy_setopt(easy, CURLOPT_CAINFO, file);
-        if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_CAPATH, dir);
+    if (rc == CURLE_OK && trust.Sessions() != nullptr) {
+        rc = curl_easy_setopt(easy, CURLOPT_SHARE, trust.Sessions());
+    }
+    // The store is the trust's alone: libcurl's built-in files are not read
+    // beside it, and an unset file or directory trusts nothing.
+    const char* file = trust.File().empty() ? nullptr : trust.File().c_str();
+    const char* dir = trust.Dir().empty() ? nullptr : trust.Dir().c_str();
+    if (trust.Kept()) file = dir = nullptr;
+    if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_CAINFO, file);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_CAPATH, dir);
+    if (rc == CURLE_OK && trust.Kept()) {
+        rc = curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &UseKeptStore);
+        if (rc == CURLE_OK) rc = curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &trust);
     }
     return rc;
 }

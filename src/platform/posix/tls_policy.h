@@ -8,15 +8,22 @@
 
 #include <curl/curl.h>
 
+#include <memory>
+
+#include "platform/posix/connection_pool.h"
 #include "platform/win32_api.h"
 
 namespace nalpoicomm {
 
-// Sets the verification options on `easy`. The system's trust store is
-// libcurl's own; SSL_CERT_FILE and SSL_CERT_DIR, when set, replace it (the
-// OpenSSL convention, so a host or a test can trust a private CA).
-// CURLE_OK, or the first option libcurl refused.
-CURLcode ApplyTlsPolicy(CURL* easy);
+// The trust in force: SSL_CERT_FILE and SSL_CERT_DIR when either is set (the
+// OpenSSL convention, so a host or a test can trust a private CA; one alone
+// is the whole store), else libcurl's own store. Kept parsed between calls;
+// null when out of memory.
+std::shared_ptr<TlsTrust> CurrentTlsTrust() noexcept;
+
+// Sets the verification options and `trust` on `easy`, which must not
+// outlive `trust`. CURLE_OK, or the first option libcurl refused.
+CURLcode ApplyTlsPolicy(CURL* easy, const TlsTrust& trust);
 
 enum class TlsFailure {
     kNone,
