@@ -1,6 +1,7 @@
-"""Reads exchanges.txt, the end-to-end cases (its header says the format),
-for the Python drivers: the differential generator plays the cases it can
-serve and takes their documents as seeds."""
+"""Reads exchanges.txt, the end-to-end cases and call sequences (its header
+says the format), for the Python drivers: the differential generator plays
+the cases it can serve and every sequence, and takes the cases' documents
+as seeds."""
 
 import os
 import re
@@ -20,9 +21,11 @@ def unescape(text):
 
 def read(path=TABLE):
     """The cases in order, each a dict: name, call ("update" or "batch"),
-    present (three counts), answer, document (bytes). The expectations are
-    the C++ suites' to check."""
-    cases = []
+    present (three counts), answer, document (bytes); and the sequences, each
+    a dict: name, serve (the answers), calls (the results). The expectations
+    are the C++ suites' to check."""
+    cases, sequences = [], []
+    entry = None
     with open(path, encoding="utf-8") as table:
         for number, line in enumerate(table, 1):
             line = line.rstrip("\n")
@@ -30,15 +33,21 @@ def read(path=TABLE):
                 continue
             key, _, rest = line.partition(" ")
             if key == "case":
-                cases.append({"name": rest, "call": "update", "present": [0, 0, 0],
-                              "answer": None, "document": b""})
-            elif not cases:
+                entry = {"name": rest, "call": "update", "present": [0, 0, 0],
+                         "answer": None, "document": b""}
+                cases.append(entry)
+            elif key == "sequence":
+                entry = {"name": rest, "serve": [], "calls": []}
+                sequences.append(entry)
+            elif entry is None:
                 raise ValueError("%s:%d: %s" % (path, number, line))
+            elif key in ("serve", "calls", "seen"):
+                entry[key] = rest.split()
             elif key == "call":
-                cases[-1]["call"] = rest
+                entry["call"] = rest
             elif key == "present":
-                cases[-1]["present"] = [int(count) for count in rest.split()]
+                entry["present"] = [int(count) for count in rest.split()]
             elif key == "answer":
                 answer, _, document = rest.partition(" ")
-                cases[-1]["answer"], cases[-1]["document"] = answer, unescape(document)
-    return cases
+                entry["answer"], entry["document"] = answer, unescape(document)
+    return cases, sequences

@@ -2,7 +2,9 @@
 
 A case is one exported call and the service's behaviour for it:
   id        a number, also the last part of the URL the host is pointed at
-  op        "U" (SendUpdateRequest) or "B" (RevBatch)
+  op        "U" (SendUpdateRequest), "B" (RevBatch), or "S": a sequence of
+            SendUpdateRequest calls in a row, the service answering request
+            by request as `sequence` says (the table's answers)
   query     the request record's texts (bytes)
   present   RevBatch only: entries already in the three lists
   origin    where the host is pointed: a name of ORIGINS ("http" but for TLS cases)
@@ -13,7 +15,8 @@ A case is one exported call and the service's behaviour for it:
   tags      words naming what the case exercises, for the report
 
 The first cases are those of the end-to-end table (tests/cases/exchanges.txt)
-that a service can play; its documents are also seeds that later cases
+that a service can play, then its sequences; its documents are also seeds
+that later cases
 deliver in hostile ways. The same seed gives the same cases, so a
 disagreement can be replayed.
 """
@@ -414,13 +417,23 @@ def reset_script():
     return [("send", b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body), ("close",)]
 
 
+def sequence_case(number, entry):
+    """One of the table's sequences: as many calls as it has results."""
+    return {"id": number, "op": "S", "query": TABLE_QUERIES["U"], "present": [0, 0, 0],
+            "origin": "http", "sequence": entry["serve"], "calls": len(entry["calls"]),
+            "script": [], "hops": [], "tags": ["sequence:" + entry["name"]], "document": b""}
+
+
 def generate(seed, count):
-    table = exchange_cases.read()
+    table, sequences = exchange_cases.read()
     cases = []
     for entry in table:
         case = table_case(len(cases) + 1, entry)
         if case is not None and len(cases) < count:
             cases.append(case)
+    for entry in sequences:
+        if len(cases) < count:
+            cases.append(sequence_case(len(cases) + 1, entry))
     seeds = {"U": [], "B": []}
     for entry in table:
         if entry["answer"] in ("reply", "no-length"):
@@ -435,6 +448,8 @@ def runner_line(case, origins):
     def hexed(text):
         return text.hex() if text else "-"
     q = case["query"]
+    if case["op"] == "S":
+        return "%d S %d %s" % (case["id"], case["calls"], origins[case["origin"]])
     if case["op"] == "U":
         line = "%d U %s %s %s %s" % (case["id"], hexed(q["Type"]), hexed(q["Time"]),
                                      hexed(q["ID"]), hexed(q["Name"]))

@@ -11,6 +11,8 @@
 // to RESULTS. A CASES line is
 //   <id> U <Type> <Time> <ID> <Name> <origin>        SendUpdateRequest
 //   <id> B <Type> <Time> <add> <del> <upd> <origin>  RevBatch with that many entries present
+//   <id> S <calls> <origin>                           that many SendUpdateRequest calls in a
+//                                                     row (a sequence: only their results)
 // with each text in hex ("-" for empty) and the origin as "scheme://host:port".
 // On Windows the CA of the service's TLS ports, <tree>/test-root-ca.der, is
 // trusted for the run (on Linux, SSL_CERT_FILE names it).
@@ -166,14 +168,25 @@ int main(int argc, char** argv) {
         if (operation == "B") ResetBatchState(serviceConfig, argv[3]);
         PointAt(serviceConfig, OnOrigin(argv[3], origin) + id);
         std::remove(cache.c_str());
-        const testsupport::CallOutcome outcome = testsupport::MakeCall(ReadCall(operation == "B", fields));
         std::ostringstream out;
-        out << "case " << id << "\nresult " << outcome.result << "\ncontent";
-        for (const auto& [name, bytes] : outcome.fields) out << " " << name << "=" << Hex(bytes.data(), bytes.size());
-        out << "\n";
-        bool exists = false;
-        const std::string cached = ReadWhole(cache, exists);
-        out << "cc " << (exists ? Hex(cached.data(), cached.size()) : "absent") << "\nend\n";
+        out << "case " << id << "\nresult";
+        if (operation == "S") {
+            int calls = 0;
+            fields >> calls;
+            testsupport::ExchangeCall call;
+            call.type = "1";
+            call.id = "P-1";
+            for (int i = 0; i < calls; ++i) out << " " << testsupport::MakeCall(call).result;
+            out << "\n";
+        } else {
+            const testsupport::CallOutcome outcome = testsupport::MakeCall(ReadCall(operation == "B", fields));
+            out << " " << outcome.result << "\ncontent";
+            for (const auto& [name, bytes] : outcome.fields) out << " " << name << "=" << Hex(bytes.data(), bytes.size());
+            bool exists = false;
+            const std::string cached = ReadWhole(cache, exists);
+            out << "\ncc " << (exists ? Hex(cached.data(), cached.size()) : "absent") << "\n";
+        }
+        out << "end\n";
         const std::string block = out.str();
         std::fwrite(block.data(), 1, block.size(), results);
         std::fflush(results);

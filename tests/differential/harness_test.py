@@ -50,6 +50,13 @@ def main():
         found = harness.differences(case, LINUX, windows, SAME, windows_requests)
         check(label, [what for what, _, _ in found] == expected, repr(found))
 
+    # Connections are compared by the order of their first use, not by number.
+    for label, linux, windows, expected in [("the same connections, other numbers", [4, 4, 9], [7, 7, 2], []),
+                                            ("a connection kept by one host only", [1, 1], [1, 2],
+                                             ["connections"])]:
+        found = harness.differences(case, LINUX, LINUX, SAME, SAME, linux, windows)
+        check(label, [what for what, _, _ in found] == expected, repr(found))
+
     # A known deviation explains the differences it is about, and no others.
     redirect = {"tags": ["redirect:307"]}
     body = harness.differences(redirect, LINUX, LINUX, SAME, [request(body=b"")])

@@ -35,7 +35,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "windows"))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 
 import case_generator  # noqa: E402
-from scripted_service import ScriptedService  # noqa: E402
+from scripted_service import ScriptedService, sequence_answer  # noqa: E402
 from test_certificates import TestCertificates  # noqa: E402
 from wine_session import WineSession, wine_environment  # noqa: E402
 
@@ -53,15 +53,18 @@ class Service(ScriptedService):
     def __init__(self, cases, certificates):
         self.cases = {case["id"]: case for case in cases}
         self.requests = {}          # (host tag, case id) -> [raw request bytes]
+        self.connections = {}       # (host tag, case id) -> [the connection of each request]
         super().__init__(certificates, TLS_LISTENERS, stall=True)
         self.origins = {name: "%s://127.0.0.1:%d" % (scheme, self.listeners[listener].port)
                         for name, (scheme, listener) in case_generator.ORIGINS.items()}
 
-    def record(self, key, raw):
+    def record(self, key, raw, connection):
         with self.lock:
             self.requests.setdefault(key, []).append(raw)
+            self.connections.setdefault(key, []).append(connection)
+            return len(self.requests[key]) - 1
 
-    def script(self, listener, raw):
+    def script(self, listener, raw, connection):
         parts = raw.split(b" ", 2)
         if len(parts) < 3:
             return []
@@ -69,8 +72,11 @@ class Service(ScriptedService):
         if len(path) < 3 or not path[2].isdigit() or any(p != "next" for p in path[3:]):
             return []
         tag, number, hop = path[1], int(path[2]), len(path) - 3
-        self.record((tag, number), raw)
+        index = self.record((tag, number), raw, connection)
         case = self.cases.get(number)
+        if case is not None and case["op"] == "S":      # answer by answer, request by request
+            answers = case["sequence"]
+            return sequence_answer(answers[index], parts[1]) if index < len(answers) else []
         if number == 0:
             script, after = case_generator.reset_script(), None
         elif case is None:
@@ -180,9 +186,19 @@ def request_parts(raw):
     return {"line": (method, target, version), "headers": headers, "body": body}
 
 
-def differences(case, linux, windows, linux_requests, windows_requests):
+def in_order_of_use(connections):
+    """Connections numbered in the order they were first used."""
+    numbers = {}
+    return [numbers.setdefault(connection, len(numbers) + 1) for connection in connections]
+
+
+def differences(case, linux, windows, linux_requests, windows_requests,
+                linux_connections=(), windows_connections=()):
     """What differs between the two hosts, as (what, linux, windows) tuples."""
     found = []
+    if in_order_of_use(linux_connections) != in_order_of_use(windows_connections):
+        found.append(("connections", in_order_of_use(linux_connections),
+                      in_order_of_use(windows_connections)))
     a, b = fields(linux), fields(windows)
     cc_a, cc_b = a.pop("cc", None), b.pop("cc", None)
     if isinstance(cc_b, bytes):
@@ -345,7 +361,9 @@ def main():
                     continue
                 found = differences(case, linux, windows,
                                     service.requests.get(("lin", number), []),
-                                    service.requests.get((host.tag, number), []))
+                                    service.requests.get((host.tag, number), []),
+                                    service.connections.get(("lin", number), []),
+                                    service.connections.get((host.tag, number), []))
                 if not found:
                     continue
                 names = explain(case, found)

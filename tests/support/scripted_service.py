@@ -1,14 +1,19 @@
 """The scripted service of the Python test drivers (the Windows programs'
 driver and the differential test): listeners on 127.0.0.1, one in clear
 text ("plain"), one per TLS certificate and, when asked for, one that
-accepts and says nothing ("stall"). Each connection carries one request; the
-service's script() chooses what to do with it, step by step:
+accepts and says nothing ("stall"). The service's script() chooses what to
+do with each request, step by step:
   ("send", bytes)   write these bytes exactly
   ("sleep", s)      wait s seconds
-  ("close",)        close the connection (as every script ends)
+  ("close",)        close the connection (as every script ends by default)
   ("reset",)        close it with a TCP reset
+  ("keep",)         keep the connection open for the next request
+Connections are numbered in the order they are accepted, from 1, across
+all listeners.
 """
 
+import base64
+import itertools
 import socket
 import socketserver
 import struct
@@ -30,6 +35,7 @@ class ScriptedService:
 
     def __init__(self, certificates=None, tls_names=(), stall=False):
         self.lock = threading.Lock()
+        self.numbers = itertools.count(1)
         self.listeners = {"plain": Listener(self, "plain")}
         if stall:
             self.listeners["stall"] = Listener(self, "stall", stall=True)
@@ -44,8 +50,9 @@ class ScriptedService:
     def connected(self, listener):
         """A connection was accepted by the listener of that name."""
 
-    def script(self, listener, raw):
-        """The steps that answer the request `raw` (its head and body)."""
+    def script(self, listener, raw, connection):
+        """The steps that answer the request `raw` (its head and body), which
+        came on the connection numbered `connection`."""
         return []
 
     def shutdown(self):
@@ -64,13 +71,13 @@ class Listener(socketserver.ThreadingTCPServer):
         self.port = self.server_address[1]
 
 
-def read_request(connection):
-    """The request's bytes: the head and Content-Length bytes of body."""
-    data = b""
+def read_request(connection, data=b""):
+    """The request's bytes (the head and Content-Length bytes of body), and
+    what came after them, given what was read before (`data`)."""
     while b"\r\n\r\n" not in data:
         piece = connection.recv(65536)
         if not piece:
-            return data
+            return data, b""
         data += piece
     head, _, body = data.partition(b"\r\n\r\n")
     length = 0
@@ -83,13 +90,16 @@ def read_request(connection):
         if not piece:
             break
         body += piece
-    return head + b"\r\n\r\n" + body
+    return head + b"\r\n\r\n" + body[:length], body[length:]
 
 
 class Connection(socketserver.BaseRequestHandler):
     def handle(self):
         listener = self.server
-        listener.service.connected(listener.name)
+        service = listener.service
+        with service.lock:
+            number = next(service.numbers)
+        service.connected(listener.name)
         if listener.stall:
             time.sleep(STALL_S)
             return
@@ -101,9 +111,9 @@ class Connection(socketserver.BaseRequestHandler):
             elif connection.recv(1, socket.MSG_PEEK) == b"\x16":
                 connection.sendall(NOT_HTTP)
                 return
-            raw = read_request(connection)
-            if raw:
-                play(connection, listener.service.script(listener.name, raw))
+            raw, rest = read_request(connection)
+            while raw and play(connection, service.script(listener.name, raw, number)):
+                raw, rest = read_request(connection, rest)
         except (OSError, ValueError):                   # ssl.SSLError too
             pass
         finally:
@@ -121,6 +131,7 @@ class Connection(socketserver.BaseRequestHandler):
 
 
 def play(connection, script):
+    """Plays the steps; true when the connection is kept for another request."""
     for step in script:
         if step[0] == "send":
             connection.sendall(step[1])
@@ -130,6 +141,34 @@ def play(connection, script):
             # Closed here, so that no graceful shutdown comes first.
             connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             connection.close()
-            return
+            return False
         elif step[0] == "close":
-            return
+            return False
+        elif step[0] == "keep":
+            return True
+    return False
+
+
+# The end-to-end table's sequences (tests/cases/exchanges.txt): each answer's
+# steps, as its header describes them; `location` is where a redirect leads.
+SEQUENCE_REPLY = b"<Poi><Tel>7</Tel></Poi>"
+
+
+def sequence_answer(answer, location):
+    body = base64.b64encode(SEQUENCE_REPLY)
+
+    def reply(status, headers=b""):
+        return ("send", status + b"\r\nContent-Length: %d\r\n" % len(body) + headers + b"\r\n" + body)
+    return {
+        "keep": [reply(b"HTTP/1.1 200 OK"), ("keep",)],
+        "close": [reply(b"HTTP/1.1 200 OK", b"Connection: close\r\n"), ("close",)],
+        "http10": [reply(b"HTTP/1.0 200 OK"), ("close",)],
+        "http10-keep": [reply(b"HTTP/1.0 200 OK", b"Connection: keep-alive\r\n"), ("keep",)],
+        "idle-close": [reply(b"HTTP/1.1 200 OK"), ("close",)],
+        "cut": [("send", b"HTTP/1.1 200 OK\r\nContent-Length: 40000\r\n\r\n" + b"A" * 1000),
+                ("sleep", 2), ("close",)],
+        "hang": [("sleep", STALL_S), ("close",)],
+        "drop": [("close",)],
+        "redirect": [("send", b"HTTP/1.1 302 Found\r\nLocation: " + location +
+                      b"\r\nContent-Length: 5\r\n\r\nmoved"), ("keep",)],
+    }[answer]

@@ -182,7 +182,7 @@ class SlowService(ScriptedService):
         super().__init__()
         self.url = self.origins["plain"] + "/poi"
 
-    def script(self, listener, raw):
+    def script(self, listener, raw, connection):
         return self.answer
 
     def stop(self):

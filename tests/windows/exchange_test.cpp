@@ -13,13 +13,17 @@
 //   hang/SECONDS        no reply; the connection closes after SECONDS
 //   redirect-302/SCHEME/PORT/PATH   a redirect to SCHEME://127.0.0.1:PORT/PATH
 //   reply-any           the staged document to any request, a GET or a POST without body too
+//   seq/NAME/A.B...     the table's sequence NAME: its answers A, B, ... to the
+//                       requests on this route, in order (the table's header
+//                       says what each answer does)
 // A request the service does not accept (not a POST, no body, a body that is
 // no base64 request document) is answered 400 with an empty body, which the
 // library reports as -2.
 // The driver serves the same routes over TLS on more ports, one certificate
 // each, named with their ports in <tmp>\app\tls-services.txt ("NAME PORT"
 // lines; "plain" is the service above). It logs what every server saw in
-// <tmp>\app\received.txt ("NAME connection", "NAME POST /path"), and leaves
+// <tmp>\app\received.txt ("NAME connection", "NAME POST /path N" with the
+// number of the connection the request came on), and leaves
 // the CA that signed the trusted certificates in <tmp>\app\test-root-ca.der.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -41,12 +45,14 @@
 
 namespace testsupport {
 void PrintTo(const ExchangeCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ExchangeSequence& s, std::ostream* out) { *out << s.name; }
 }  // namespace testsupport
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using testsupport::ExchangeCase;
+using testsupport::ExchangeSequence;
 using testsupport::Put;
 
 // The install tree's root: the directory above the one that holds this program.
@@ -315,6 +321,42 @@ TEST_P(WindowsExchangeCase, Runs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, WindowsExchangeCase, ::testing::ValuesIn(Table()),
+                         [](const auto& info) { return info.param.name; });
+
+// The table's call sequences: what WinINet keeps between calls.
+class WindowsExchangeSequence : public WindowsExchange,
+                                public ::testing::WithParamInterface<ExchangeSequence> {};
+
+// The connection of each request the service logged for `path`.
+std::vector<int> ConnectionsOf(const std::string& path) {
+    std::istringstream log(ReadFile(InstallRoot() + "\\received.txt"));
+    std::vector<int> connections;
+    for (std::string server, method, logged; log >> server >> method;) {
+        int connection = 0;
+        if (method != "connection" && log >> logged >> connection && logged == path) {
+            connections.push_back(connection);
+        }
+    }
+    return connections;
+}
+
+TEST_P(WindowsExchangeSequence, Runs) {
+    const ExchangeSequence& s = GetParam();
+    std::string route = "seq/" + s.name + "/";
+    for (const std::string& answer : s.answers) route += answer + (&answer == &s.answers.back() ? "" : ".");
+    UseRoute(route);
+    ASSERT_LT((ServiceBase() + route).size(), 100u);
+    for (const std::string& difference :
+         testsupport::RunExchangeSequence(s, [&] { return ConnectionsOf("/" + route); })) {
+        ADD_FAILURE() << difference;
+    }
+}
+
+std::vector<ExchangeSequence> Sequences() {
+    return testsupport::ReadExchangeSequences(InstallRoot() + "\\exchanges.txt", TableError);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WindowsExchangeSequence, ::testing::ValuesIn(Sequences()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -29,7 +29,7 @@ from http import HTTPStatus
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 
-from scripted_service import ScriptedService  # noqa: E402
+from scripted_service import ScriptedService, sequence_answer  # noqa: E402
 from test_certificates import TestCertificates
 from wine_session import WineSession, wine_environment
 
@@ -63,11 +63,13 @@ def response(status, body=b"", headers=()):
 
 class RouteService(ScriptedService):
     """The routes of exchange_test.cpp on every listener. Each connection
-    and each request is logged, before any answer, in <app>/received.txt."""
+    and each request (with its connection's number) is logged, before any
+    answer, in <app>/received.txt."""
 
     def __init__(self, certificates):
         super().__init__(certificates, TLS_SERVERS)
         self.app_dir = None         # the install tree of the program being run: <tmp>/app
+        self.answered = {}          # a sequence's route -> the requests it has answered
 
     def note(self, listener, event):
         with self.lock, open(os.path.join(self.app_dir, "received.txt"), "a") as log:
@@ -76,13 +78,19 @@ class RouteService(ScriptedService):
     def connected(self, listener):
         self.note(listener, "connection")
 
-    def script(self, listener, raw):
+    def script(self, listener, raw, connection):
         head, _, body = raw.partition(b"\r\n\r\n")
         method, path = (head.split(b"\r\n")[0].decode("latin-1").split(" ") + ["", ""])[:2]
-        self.note(listener, "%s %s" % (method, path))
+        self.note(listener, "%s %s %d" % (method, path, connection))
         route, _, argument = path.lstrip("/").partition("/")
         if route == "hangup":
             return []
+        if route == "seq":                              # NAME/ANSWER.ANSWER...: one answer per request
+            with self.lock:
+                index = self.answered.get(path, 0)
+                self.answered[path] = index + 1
+            answers = argument.partition("/")[2].split(".")
+            return sequence_answer(answers[index], path.encode()) if index < len(answers) else []
         if route == "hang":
             return [("sleep", min(int(argument), MAX_HANG_S))]
         if route in ("redirect-302", "redirect-307"):
