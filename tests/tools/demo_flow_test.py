@@ -334,6 +334,13 @@ def test_update(tree):
           and report.get("content") is None and "219" in proc.stderr
           and proc.stderr.count("\n") == 1, describe(proc))
 
+    # Several IDs: one query each in one process, the second on the
+    # connection the first left (the service's log numbers connections).
+    proc = tree.run("update", "--id", KNOWN_ID, "--id", UNKNOWN_ID, "--json")
+    reports = [json.loads(line) for line in proc.stdout.splitlines()] if proc.stdout else []
+    check("update of two IDs: one JSON line each, exit 1 for the second's 219",
+          proc.returncode == 1 and [r.get("result") for r in reports] == [1, 219], describe(proc))
+
     # The client does not escape its fields; the service reads them by the
     # request's fixed pieces, so this ID is found to be unknown.
     proc = tree.run("update", "--id", "a<b&c", "--json")
@@ -408,6 +415,7 @@ def test_closed_port(tree, service_url):
 def test_usage(tree):
     cases = [
         ("an --id of 50 characters", ["update", "--id", "i" * 50]),
+        ("a second --id of 50 characters", ["update", "--id", "x", "--id", "i" * 50]),
         ("a --type of 5 characters", ["update", "--id", "x", "--type", "TTTTT"]),
         ("a --time of 20 characters", ["batch", "--time", "2024-01-01 00:00:000"]),
         ("a --name of 100 characters", ["update", "--id", "x", "--name", "n" * 100]),
@@ -508,6 +516,10 @@ def main(argv):
                   re.search(rf" update id={re.escape(KNOWN_ID)} status=1 bytes=\d+", log)
                   is not None,
                   f"log {log!r}")
+            check("two IDs in one process: one connection for both",
+                  re.search(rf" update id={re.escape(KNOWN_ID)} status=1 bytes=\d+ connection=(\d+)\n"
+                            rf".* update id={re.escape(UNKNOWN_ID)} status=0 bytes=\d+ connection=\1\n",
+                            log) is not None, f"log {log!r}")
     print(f"{results['passed']} passed, {results['failed']} failed")
     return 0 if results["failed"] == 0 else 1
 

@@ -31,6 +31,7 @@ FAULT_RESULTS = {
     "status0": (219, 218),
     "status2": (620, 1),      # a batch passes over a Status of 2
     "http500": (1, 1),        # the library does not look at the HTTP status
+    "idle-close": (1, 1),     # the reply is whole; only the next call sees the close
 }
 
 
@@ -47,6 +48,11 @@ def test_fault_paths(tree, base_url):
         check(f"{kind}: update gives {update}", got == update, describe(proc))
         got, proc = result_of(tree, "batch")
         check(f"{kind}: batch gives {batch}", got == batch, describe(proc))
+    # A kept connection closed without notice: the next call opens another.
+    tree.configure(f"{base_url}/idle-close")
+    proc = tree.run("update", "--id", "H-1001", "--id", "H-1001", "--json")
+    check("idle-close: a second call in the same process gives 1 too",
+          [line.count('"result":1,') for line in proc.stdout.splitlines()] == [1, 1], describe(proc))
     tree.configure(f"{base_url}/hang")
     started = time.monotonic()
     got, proc = result_of(tree, "update", "--id", "H-1001")

@@ -35,7 +35,7 @@ START_TIMEOUT_S = 15            # generous: the service may run under ASan
 REQUEST_TIMEOUT_S = 15
 STOP_TIMEOUT_S = 15
 LOG_LINE = re.compile(
-    r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ (update|batch|bad) id=(\S+) status=(\S+) bytes=(\d+)$")
+    r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ (update|batch|bad) id=(\S+) status=(\S+) bytes=(\d+) connection=(\d+)$")
 BASE64_LINE = re.compile(r"^[A-Za-z0-9+/]*={0,2}$")
 HANDSHAKE_FAILURE = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ error: TLS handshake failed: .+$")
 
@@ -584,6 +584,11 @@ def test_kept_connections(executable, workdir):
         results = [service.stop() for service in services.values()]
     assert [code for code, _ in results] == [0, 0, 0], results
     assert len(results[2][1]) == 1 + sum(len(case[3]) for case in cases if case[0] == "60")
+    # Each case is a connection of its own: its requests share the number logged.
+    kept_cases = [case for case in cases if case[0] == "60"]
+    numbers = [1] + [number + 2 for number, case in enumerate(kept_cases) for _ in case[3]]
+    logged = [int(re.search(r" connection=(\d+)", line).group(1)) for line in results[2][1]]
+    assert logged == numbers, results[2][1]
 
 
 def test_https_serves_as_http_does(executable, workdir):

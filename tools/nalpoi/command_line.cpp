@@ -38,15 +38,17 @@ const char kMainUsage[] =
     "Exit status: 0 on result 1, 1 on any other result or failure, 2 on a usage error.\n";
 
 const char kUpdateUsage[] =
-    "usage: nalpoi update --id ID [--type T] [--time S] [--name NAME] [--json]\n"
+    "usage: nalpoi update --id ID [--id ID...] [--type T] [--time S] [--name NAME] [--json]\n"
     "\n"
-    "Runs one POI query and prints the result code and the POI's content.\n"
+    "Runs one POI query per ID, one after another in this process as a host\n"
+    "makes them (a later one reuses the connection the service kept), and\n"
+    "prints each result code and POI's content.\n"
     "\n"
     "  --id ID       the POI's ID, up to 49 characters (required)\n"
     "  --type T      query type, up to 4 characters (default empty)\n"
     "  --time S      time stamp \"YYYY-MM-DD hh:mm:ss\", up to 19 characters (default empty)\n"
     "  --name NAME   POI name, up to 99 characters (default empty)\n"
-    "  --json        print one JSON object instead of text\n"
+    "  --json        print one JSON object per query instead of text\n"
     "  -h, --help    show this help\n";
 
 const char kBatchUsage[] =
@@ -170,6 +172,7 @@ std::optional<int> ParseCommandOptions(int argc, char** argv, Invocation& invoca
             case kOptTime: invocation.time = optarg; break;
             case kOptId:
                 invocation.id = optarg;
+                invocation.ids.push_back(optarg);
                 idGiven = true;
                 break;
             case kOptName: invocation.name = optarg; break;
@@ -192,10 +195,13 @@ std::optional<int> ParseCommandOptions(int argc, char** argv, Invocation& invoca
 
     if (invocation.command == Command::Update) {
         if (!idGiven) return UsageError(command, "--id is required");
+        for (const std::string& id : invocation.ids) {
+            const FieldValue fields[] = {{"--id", id, kIdChars}};
+            if (const auto status = FirstTooLong(command, fields)) return status;
+        }
         const FieldValue fields[] = {
             {"--type", invocation.type, kTypeChars},
             {"--time", invocation.time, kTimeChars},
-            {"--id", invocation.id, kIdChars},
             {"--name", invocation.name, kNameChars},
         };
         return FirstTooLong(command, fields);

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace nalpoicomm {
 
@@ -16,6 +17,7 @@ struct Invocation {
     std::string type;
     std::string time;
     std::string id;
+    std::vector<std::string> ids;    // update: every --id, one query each, in order
     std::string name;
     std::optional<std::string> url;  // config: set to write, absent to show
     bool showReply = false;          // doctor: print the reply as cc.xml holds it

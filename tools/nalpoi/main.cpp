@@ -28,16 +28,25 @@ int ExchangeStatus(Operation operation, int result) {
     return kExitFailed;
 }
 
+// One query per ID, in this process: the first failure's status is the command's.
 int RunUpdateCommand(const Invocation& invocation) {
-    UpdateOutcome outcome;
-    RunUpdate({invocation.type, invocation.time, invocation.id, invocation.name}, outcome);
-    if (invocation.json) {
-        std::printf("%s\n", UpdateJson(outcome).c_str());
-    } else {
-        PrintUpdateText(stdout, outcome);
+    int status = kExitOk;
+    for (const std::string& id : invocation.ids) {
+        UpdateOutcome outcome;
+        RunUpdate({invocation.type, invocation.time, id, invocation.name}, outcome);
+        if (invocation.json) {
+            std::printf("%s\n", UpdateJson(outcome).c_str());
+        } else {
+            if (invocation.ids.size() > 1) {
+                std::printf("%s%s\n", &id == &invocation.ids.front() ? "" : "\n", id.c_str());
+            }
+            PrintUpdateText(stdout, outcome);
+        }
+        std::fflush(stdout);
+        const int called = ExchangeStatus(Operation::Update, outcome.result);
+        if (status == kExitOk) status = called;
     }
-    std::fflush(stdout);
-    return ExchangeStatus(Operation::Update, outcome.result);
+    return status;
 }
 
 int RunBatchCommand(const Invocation& invocation) {

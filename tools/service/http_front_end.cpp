@@ -33,6 +33,7 @@ struct HttpFrontEnd::Connection {
 };
 
 struct HttpFrontEnd::Request {
+    long connection = 0;   // the connection's number, for the log
     std::string method;
     std::string target;
     std::string body;
@@ -230,13 +231,14 @@ bool HttpFrontEnd::Serve() {
         setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         auto connection = std::make_unique<Connection>(socket, tls_);
         Connection& started = *connection;
+        const long number = ++accepted_;
         {
             std::lock_guard<std::mutex> lock(connections_mutex_);
             connections_.push_back(std::move(connection));
         }
-        started.thread = std::thread([this, &started] {
+        started.thread = std::thread([this, &started, number] {
             try {
-                Handle(started.stream);
+                Handle(started.stream, number);
             } catch (const std::exception& failure) {   // memory, above all
                 log_.Error(failure.what());
             }
@@ -288,11 +290,11 @@ bool HttpFrontEnd::Wait(double seconds) {
 bool HttpFrontEnd::Refuse(ConnectionStream& stream, int status, const Request& request) {
     const bool sent =
         stream.Write(Response(status, "", ConnectionHeader(request.keep, request.http10)));
-    log_.Request("bad", "", std::to_string(status), 0);
+    log_.Request("bad", "", std::to_string(status), 0, request.connection);
     return sent && request.keep;
 }
 
-void HttpFrontEnd::Handle(ConnectionStream& stream) {
+void HttpFrontEnd::Handle(ConnectionStream& stream, long connection) {
     std::string error;
     if (!stream.Handshake(stop_pipe_[0], kSocketTimeoutSeconds, error)) {
         if (!error.empty()) log_.Error("TLS handshake failed: " + error);
@@ -304,12 +306,12 @@ void HttpFrontEnd::Handle(ConnectionStream& stream) {
     // The first request has the socket timeout to come; each later one must
     // begin within the keep-alive time, and a stop ends the wait for it.
     const int keep_alive_milliseconds = static_cast<int>(keep_alive_seconds_ * 1000);
-    while (ServeRequest(stream, data)) {
+    while (ServeRequest(stream, data, connection)) {
         if (data.empty() && !stream.AwaitReadable(stop_pipe_[0], keep_alive_milliseconds)) return;
     }
 }
 
-bool HttpFrontEnd::ServeRequest(ConnectionStream& stream, std::string& data) {
+bool HttpFrontEnd::ServeRequest(ConnectionStream& stream, std::string& data, long connection) {
     char piece[kReadPieceBytes];
     std::size_t head_end = std::string::npos;
     while ((head_end = data.find("\r\n\r\n")) == std::string::npos) {
@@ -322,8 +324,9 @@ bool HttpFrontEnd::ServeRequest(ConnectionStream& stream, std::string& data) {
         if (data.compare(0, 2, "\x16\x03") == 0) break;
     }
     // A refusal before the body is framed cannot tell where the next request
-    // would begin, so it ends the connection (the default Request).
-    const Request closing;
+    // would begin, so it ends the connection (a Request not kept).
+    Request closing;
+    closing.connection = connection;
     if (head_end == std::string::npos) {
         if (!data.empty()) Refuse(stream, 400, closing);
         return false;
@@ -334,6 +337,7 @@ bool HttpFrontEnd::ServeRequest(ConnectionStream& stream, std::string& data) {
     const std::size_t second_space =
         first_space == std::string::npos ? first_space : line.find(' ', first_space + 1);
     Request request;
+    request.connection = connection;
     request.method = line.substr(0, first_space);
     if (first_space != std::string::npos) {
         request.target = line.substr(first_space + 1, second_space - first_space - 1);
@@ -341,12 +345,12 @@ bool HttpFrontEnd::ServeRequest(ConnectionStream& stream, std::string& data) {
     }
     const std::string version =
         second_space == std::string::npos ? std::string() : line.substr(second_space + 1);
-    std::string connection;
-    FindHeader(head, "Connection", connection);
+    std::string asked;  // the client's Connection header
+    FindHeader(head, "Connection", asked);
     request.http10 = version == "HTTP/1.0";
     request.keep = keep_alive_seconds_ > 0 &&
-                   (version == "HTTP/1.1" ? !HasToken(connection, "close")
-                                          : request.http10 && HasToken(connection, "keep-alive"));
+                   (version == "HTTP/1.1" ? !HasToken(asked, "close")
+                                          : request.http10 && HasToken(asked, "keep-alive"));
 
     std::string length_text;
     std::size_t length = 0;
@@ -395,7 +399,7 @@ bool HttpFrontEnd::Answer(ConnectionStream& stream, const Request& request) {
     }
     if (faults_.delay_seconds > 0 && !Wait(faults_.delay_seconds)) return false;   // stopping
     log_.Request(KindName(outcome.kind), outcome.id, outcome.status, outcome.body.size(),
-                 fault == Fault::kNone ? nullptr : FaultName(fault));
+                 request.connection, fault == Fault::kNone ? nullptr : FaultName(fault));
 
     const bool keep = request.keep && !EndsConnection(fault);
     // idle-close announces a kept connection, as a server does until its

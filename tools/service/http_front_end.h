@@ -53,11 +53,11 @@ private:
     struct Connection;
     struct Request;
     // Serves the connection's requests in turn; the caller closes the stream.
-    void Handle(ConnectionStream& stream);
+    void Handle(ConnectionStream& stream, long connection);
     // Reads the request that `data` begins, reading more as it needs, leaves
     // in `data` the bytes that came after its body and answers it. True when
     // the connection may serve the next request.
-    bool ServeRequest(ConnectionStream& stream, std::string& data);
+    bool ServeRequest(ConnectionStream& stream, std::string& data, long connection);
     bool Answer(ConnectionStream& stream, const Request& request);
     // Answers `status` with no body and logs the request as bad; true when
     // the connection may serve the next request.
@@ -74,6 +74,7 @@ private:
     double keep_alive_seconds_;
     std::mutex db_mutex_;             // the database serves one exchange at a time
     std::atomic<long> path_requests_{0};
+    long accepted_ = 0;               // connections so far, numbered in the log
     int listen_fd_ = -1;
     int stop_pipe_[2] = {-1, -1};     // readable once Stop() has been called
     std::mutex connections_mutex_;

@@ -35,14 +35,15 @@ std::string LogSafe(const std::string& text, bool keep_spaces) {
 }  // namespace
 
 std::string FormatLogLine(std::time_t when, const char* kind, const std::string& id,
-                          const std::string& status, std::size_t reply_bytes) {
+                          const std::string& status, std::size_t reply_bytes, long connection) {
     return IsoTime(when) + ' ' + kind + " id=" + (id.empty() ? "-" : LogSafe(id, false)) +
-           " status=" + status + " bytes=" + std::to_string(reply_bytes);
+           " status=" + status + " bytes=" + std::to_string(reply_bytes) +
+           " connection=" + std::to_string(connection);
 }
 
 void RequestLog::Request(const char* kind, const std::string& id, const std::string& status,
-                         std::size_t reply_bytes, const char* fault) {
-    std::string line = FormatLogLine(std::time(nullptr), kind, id, status, reply_bytes);
+                         std::size_t reply_bytes, long connection, const char* fault) {
+    std::string line = FormatLogLine(std::time(nullptr), kind, id, status, reply_bytes, connection);
     if (fault != nullptr) line += std::string(" fault=") + fault;
     WriteLine(line);
 }
