@@ -1,8 +1,8 @@
 # Cross build for arm64 (AArch64; LP64 and unsigned char), its tests run
 # under qemu-aarch64-static:
 #   cmake -S . -B build-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm64.cmake
-# Needs crossbuild-essential-arm64, qemu-user-static and the -dev packages of
-# scripts/install-deps for arm64.
+# Needs the arm set of scripts/install-deps (crossbuild-essential-arm64,
+# qemu-user-static and the arm64 -dev packages).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(NALPOICOMM_CROSS_TRIPLET aarch64-linux-gnu)

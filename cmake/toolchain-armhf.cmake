@@ -1,8 +1,8 @@
 # Cross build for armhf (32-bit ARM, hard float; 4-byte pointers and unsigned
 # char), its tests run under qemu-arm-static:
 #   cmake -S . -B build-armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake
-# Needs crossbuild-essential-armhf, qemu-user-static and the -dev packages of
-# scripts/install-deps for armhf.
+# Needs the arm set of scripts/install-deps (crossbuild-essential-armhf,
+# qemu-user-static and the armhf -dev packages).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(NALPOICOMM_CROSS_TRIPLET arm-linux-gnueabihf)

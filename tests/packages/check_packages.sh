@@ -11,6 +11,9 @@
 #   nalpoi on that tree through --tree; each Windows zip unpacked into a
 #   fresh folder and its nalpoi.exe run under Wine (64- and 32-bit) against
 #   the same service; then apt-get purge.
+# Only the zips' check needs Wine (scripts/install-deps zip-check, installed
+# here): when it cannot be installed, each zip's check fails on its own line
+# with the reason, and every other check still runs and counts.
 #
 # Usage: tests/packages/check_packages.sh PACKAGES_DIR WINE64 WINE32
 set -euo pipefail
@@ -118,8 +121,21 @@ check "the packaged nalpoi works on the host's tree with --tree" \
 check "... and with NALPOI_TREE" env NALPOI_TREE="$tree" /usr/bin/nalpoi batch
 
 # Each Windows zip in a fresh folder: its nalpoi.exe against the same service.
+zips=()
 for zip in "$packages"/NalPoiComm-*-win64.zip "$packages"/NalPoiComm-*-win32.zip; do
-  [ -f "$zip" ] || continue
+  [ ! -f "$zip" ] || zips+=("$zip")
+done
+wine_problem=
+if [ ${#zips[@]} -gt 0 ]; then
+  echo "== Wine for the zips' check"
+  # install-deps' own message is its last line on stderr; apt's output stays on stdout.
+  if ! "$repo_root/scripts/install-deps" zip-check 2> "$work/wine.err"; then
+    cat "$work/wine.err" >&2
+    wine_problem=$(tail -n 1 "$work/wine.err")
+    wine_problem=${wine_problem#install-deps (zip-check): }
+  fi
+fi
+for zip in "${zips[@]}"; do
   name=$(basename "$zip" .zip)
   folder=$work/$name
   mkdir -p "$folder"
@@ -128,6 +144,12 @@ for zip in "$packages"/NalPoiComm-*-win64.zip "$packages"/NalPoiComm-*-win32.zip
     "$url" > "$folder/$name/configdat/serviceIP.xml"
   wine=$wine64
   [[ $name == *-win32 ]] && wine=$wine32
+  if [ ! -x "$wine" ]; then
+    echo "FAIL  $name: nalpoi.exe update under Wine gives result 1"
+    echo "      $wine is not there${wine_problem:+: }$wine_problem"
+    failures=$((failures + 1))
+    continue
+  fi
   check "$name: nalpoi.exe update under Wine gives result 1" env WINEPREFIX="$work/wine-$name" \
     WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" "$folder/$name/bin/nalpoi.exe" \
     update --id H-1001
