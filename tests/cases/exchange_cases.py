@@ -43,6 +43,9 @@ def read(path=TABLE):
                 raise ValueError("%s:%d: %s" % (path, number, line))
             elif key in ("serve", "calls", "seen"):
                 entry[key] = rest.split()
+            elif key == "wine":                         # "wine calls ..." or "wine seen ..."
+                which, _, values = rest.partition(" ")
+                entry.setdefault("wine", {})[which] = values.split()
             elif key == "call":
                 entry["call"] = rest
             elif key == "present":

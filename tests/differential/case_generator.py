@@ -421,6 +421,7 @@ def sequence_case(number, entry):
     """One of the table's sequences: as many calls as it has results."""
     return {"id": number, "op": "S", "query": TABLE_QUERIES["U"], "present": [0, 0, 0],
             "origin": "http", "sequence": entry["serve"], "calls": len(entry["calls"]),
+            "wine": entry.get("wine"),
             "script": [], "hops": [], "tags": ["sequence:" + entry["name"]], "document": b""}
 
 

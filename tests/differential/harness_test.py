@@ -88,6 +88,14 @@ def main():
     check("an http to https to http case that both followed, with other content, is not explained",
           harness.explain(three_hops, found) is None, repr(found))
 
+    # A sequence whose dropped request Wine does not send again: as the table says, and only so.
+    dropped = {"tags": [], "wine": {"calls": ["1", "-2"], "seen": ["1", "1"]}}
+    for label, calls, explained in [("a request Wine does not send again is Wine's", "1 -2", True),
+                                    ("a sequence with other results is not explained", "-2 -2", False)]:
+        found = harness.differences(dropped, ["result 1 1"], ["result " + calls], SAME * 3, SAME * 2,
+                                    [1, 1, 2], [5, 5])
+        check(label, (harness.explain(dropped, found) is not None) == explained, repr(found))
+
     print("%d passed, %d failed" % (results["passed"], results["failed"]))
     return 0 if results["failed"] == 0 else 1
 

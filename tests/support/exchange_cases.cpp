@@ -224,9 +224,13 @@ void ReadTable(const std::string& path, std::vector<ExchangeCase>& cases,
         }
         if (inSequence) {
             ExchangeSequence& s = sequences.back();
+            std::string which;
+            const bool wine = key == "wine" && (words >> which);
             const bool read = (key == "serve" && ReadAll(words, s.answers)) ||
-                              (key == "calls" && ReadAll(words, s.results)) ||
-                              (key == "seen" && ReadAll(words, s.seen));
+                              ((key == "calls" || (wine && which == "calls")) &&
+                               ReadAll(words, wine ? s.wineResults : s.results)) ||
+                              ((key == "seen" || (wine && which == "seen")) &&
+                               ReadAll(words, wine ? s.wineSeen : s.seen));
             if (!read) throw bad();
             continue;
         }
@@ -317,20 +321,25 @@ std::vector<ExchangeSequence> ReadExchangeSequences(const std::string& path, std
 }
 
 std::vector<std::string> RunExchangeSequence(const ExchangeSequence& sequence,
-                                             const std::function<std::vector<int>()>& seen) {
+                                             const std::function<std::vector<int>()>& seen,
+                                             bool wine) {
+    const std::vector<int>& expected =
+        wine && !sequence.wineResults.empty() ? sequence.wineResults : sequence.results;
+    const std::vector<int>& expectedSeen =
+        wine && !sequence.wineSeen.empty() ? sequence.wineSeen : sequence.seen;
     std::vector<int> results;
     ExchangeCall call;
     call.type = "1";
     call.id = "P-1";
-    for (std::size_t i = 0; i < sequence.results.size(); ++i) results.push_back(MakeCall(call).result);
+    for (std::size_t i = 0; i < expected.size(); ++i) results.push_back(MakeCall(call).result);
     std::vector<std::string> differences;
-    if (results != sequence.results) {
-        differences.push_back("results " + Listed(results) + ", expected " + Listed(sequence.results));
+    if (results != expected) {
+        differences.push_back("results " + Listed(results) + ", expected " + Listed(expected));
     }
     const std::vector<int> connections = InOrderOfUse(seen());
-    if (connections != sequence.seen) {
+    if (connections != expectedSeen) {
         differences.push_back("requests came on connections " + Listed(connections) + ", expected " +
-                              Listed(sequence.seen));
+                              Listed(expectedSeen));
     }
     return differences;
 }

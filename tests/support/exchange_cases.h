@@ -68,6 +68,7 @@ struct ExchangeSequence {
     std::vector<std::string> answers;        // the service's, one per request it receives
     std::vector<int> results;                // one call each
     std::vector<int> seen;                   // per request, the connection it came on
+    std::vector<int> wineResults, wineSeen;  // Wine's, where it differs (else empty)
     bool Slow() const;                       // a call waits out the time limit
 };
 
@@ -79,11 +80,13 @@ extern const char kSequenceReply[];
 std::vector<ExchangeSequence> ReadExchangeSequences(const std::string& path, std::string& error);
 
 // Makes the sequence's calls (its service must already be answering) and
-// gives the differences from what it expects, one line each. `seen` gives,
-// once the calls are made, the connection of every request the service
-// received, in any numbering that tells connections apart.
+// gives the differences from what it expects (Wine's expectations under
+// `wine`), one line each. `seen` gives, once the calls are made, the
+// connection of every request the service received, in any numbering that
+// tells connections apart.
 std::vector<std::string> RunExchangeSequence(const ExchangeSequence& sequence,
-                                             const std::function<std::vector<int>()>& seen);
+                                             const std::function<std::vector<int>()>& seen,
+                                             bool wine = false);
 
 }  // namespace testsupport
 

@@ -282,19 +282,19 @@ DWORD HttpTransfer::Perform(const std::string& url, const std::string& method,
     }
 }
 
-// WinINet's rule: an HTTP/1.1 response keeps its connection, unless a
-// Connection (or Proxy-Connection) header says other than Keep-Alive; an
-// older one only when such a header says Keep-Alive.
+// WinINet's rule: an HTTP/1.1 response keeps its connection unless a
+// Connection (or Proxy-Connection) header says other than Keep-Alive. An
+// HTTP/1.0 one never does here, though WinINet keeps it when told
+// Keep-Alive: libcurl would send every later request on that connection as
+// HTTP/1.0 (lib/http.c, use_http_1_1plus), and the library's are HTTP/1.1.
 bool HttpTransfer::KeepsConnection() const {
-    bool keep = statusLine_.compare(0, 9, "HTTP/1.1 ") == 0;
+    if (statusLine_.compare(0, 9, "HTTP/1.1 ") != 0) return false;
     const char* said = FindHeader(pendingHeaders_, "Proxy-Connection");
     if (said == nullptr) said = FindHeader(pendingHeaders_, "Connection");
-    if (said != nullptr) {
-        std::string value = said;
-        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
-        keep = strcasecmp(value.c_str(), "Keep-Alive") == 0;
-    }
-    return keep;
+    if (said == nullptr) return true;
+    std::string value = said;
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+    return strcasecmp(value.c_str(), "Keep-Alive") == 0;
 }
 
 DWORD HttpTransfer::Read(void* destination, std::size_t capacity, std::size_t& delivered) {
