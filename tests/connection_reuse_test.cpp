@@ -47,6 +47,10 @@ ReplyScript Answer(const std::string& answer) {
         return {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 40000\r\n\r\n" + std::string(1000, 'A')),
                 ReplyStep::Sleep(2000)};
     }
+    if (answer == "oversize") {
+        return {ReplyStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'A')),
+                ReplyStep::KeepOpen()};
+    }
     if (answer == "hang") return {ReplyStep::Hang()};
     if (answer == "drop") return {};
     if (answer == "redirect") {

@@ -167,6 +167,8 @@ def sequence_answer(answer, location):
         "idle-close": [reply(b"HTTP/1.1 200 OK"), ("close",)],
         "cut": [("send", b"HTTP/1.1 200 OK\r\nContent-Length: 40000\r\n\r\n" + b"A" * 1000),
                 ("sleep", 2), ("close",)],
+        "oversize": [("send", b"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + b"A" * 100000),
+                     ("keep",)],
         "hang": [("sleep", STALL_S), ("close",)],
         "drop": [("close",)],
         "redirect": [("send", b"HTTP/1.1 302 Found\r\nLocation: " + location +

@@ -17,6 +17,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/posix/url_parts.h"
+
 namespace nalpoicomm {
 namespace {
 
@@ -46,9 +48,9 @@ public:
         return found ? std::move(found) : Channel::Open(key);
     }
 
-    void Give(std::unique_ptr<Channel> channel) noexcept {
+    void Give(std::unique_ptr<Channel> channel, bool cleanly) noexcept {
         Displaced leaving;
-        if (!channel->HoldsConnection() || channel->owner_ != getpid()) {
+        if (!cleanly || !channel->HoldsConnection() || channel->owner_ != getpid()) {
             leaving.Add(std::move(channel));
             leaving.Free();
             return;
@@ -237,20 +239,10 @@ bool Channel::LetGoOfInheritedSockets() noexcept {
 
 std::string ChannelKey(const std::string& url, const std::string& trustIdentity) {
     std::string key;
-    if (CURLU* parts = curl_url()) {
-        char* scheme = nullptr;
-        char* host = nullptr;
-        char* port = nullptr;
-        if (curl_url_set(parts, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
-            curl_url_get(parts, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-            curl_url_get(parts, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
-            curl_url_get(parts, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
-            key = std::string(scheme) + "://" + host + ":" + port;
-        }
-        curl_free(scheme);
-        curl_free(host);
-        curl_free(port);
-        curl_url_cleanup(parts);
+    const CurlUrl parts = NewCurlUrl();
+    if (parts && curl_url_set(parts.get(), CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+        key = UrlPart(parts.get(), CURLUPART_SCHEME) + "://" + UrlPart(parts.get(), CURLUPART_HOST) + ":" +
+              UrlPart(parts.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
     }
     if (key.empty()) key = url;
     for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -266,8 +258,8 @@ std::string ChannelKey(const std::string& url, const std::string& trustIdentity)
 
 std::unique_ptr<Channel> TakeChannel(const std::string& key) noexcept { return Pool().Take(key); }
 
-void GiveBackChannel(std::unique_ptr<Channel> channel) noexcept {
-    if (channel) Pool().Give(std::move(channel));
+void GiveBackChannel(std::unique_ptr<Channel> channel, bool cleanly) noexcept {
+    if (channel) Pool().Give(std::move(channel), cleanly);
 }
 
 std::size_t IdleChannelCount() noexcept { return Pool().IdleCount(); }

@@ -93,9 +93,10 @@ std::string ChannelKey(const std::string& url, const std::string& trustIdentity)
 // The channel pooled for `key`, or a new one; null when out of memory.
 std::unique_ptr<Channel> TakeChannel(const std::string& key) noexcept;
 
-// Hands a channel back once its transfer has been removed: pooled when
-// libcurl kept its connection, freed otherwise. Never allocates.
-void GiveBackChannel(std::unique_ptr<Channel> channel) noexcept;
+// Hands a channel back once its transfer has been removed: pooled when its
+// exchange ended `cleanly` and libcurl kept its connection, freed (its
+// connection closed) otherwise. Never allocates.
+void GiveBackChannel(std::unique_ptr<Channel> channel, bool cleanly) noexcept;
 
 // Idle channels in the pool, for tests.
 std::size_t IdleChannelCount() noexcept;

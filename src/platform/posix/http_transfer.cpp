@@ -8,6 +8,7 @@
 
 #include "platform/posix/header_lines.h"
 #include "platform/posix/tls_policy.h"
+#include "platform/posix/url_parts.h"
 
 namespace nalpoicomm {
 namespace {
@@ -18,6 +19,8 @@ constexpr std::size_t kBodyBufferLimit = 64 * 1024;
 constexpr int kPollMilliseconds = 1000;
 // Redirect hops followed before giving up, as a browser-like client would.
 constexpr int kMaxRedirects = 5;
+// Rounds of taking what has arrived, when draining a body without waiting.
+constexpr int kDrainRounds = 16;
 
 void InitCurlOnce() {
     static std::once_flag once;
@@ -53,8 +56,18 @@ bool IsRedirect(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// Rounds of taking what has arrived, when draining a body without waiting.
-constexpr int kDrainRounds = 16;
+// Marks a call in progress for as long as it runs, so that an abort
+// meanwhile counts as an interruption.
+class CallInProgress {
+public:
+    explicit CallInProgress(std::atomic<bool>& flag) : flag_(flag) { flag_.store(true); }
+    ~CallInProgress() { flag_.store(false); }
+    CallInProgress(const CallInProgress&) = delete;
+    CallInProgress& operator=(const CallInProgress&) = delete;
+
+private:
+    std::atomic<bool>& flag_;
+};
 
 }  // namespace
 
@@ -77,8 +90,12 @@ HttpTransfer::HttpTransfer() { InitCurlOnce(); }
 HttpTransfer::~HttpTransfer() { Finish(); }
 
 void HttpTransfer::Finish() noexcept {
+    bool cleanly = false;
     if (easy_ != nullptr) {
-        if (!aborted_.load() && !done_ && headersComplete_) DrainArrived();
+        if (!interrupted_.load() && !done_ && headersComplete_) DrainArrived();
+        // libcurl may keep a connection after a transfer that failed before
+        // it sent anything (memory, above all); only a whole exchange keeps it.
+        cleanly = done_ && result_ == CURLE_OK && headersComplete_ && !outOfMemory_ && !interrupted_.load();
         // An unfinished transfer closes its connection here; a finished one
         // left it in the channel's cache.
         curl_multi_remove_handle(channel_->Multi(), easy_);
@@ -95,7 +112,7 @@ void HttpTransfer::Finish() noexcept {
         std::lock_guard<std::mutex> lock(channelMutex_);
         channel = std::move(channel_);
     }
-    GiveBackChannel(std::move(channel));
+    GiveBackChannel(std::move(channel), cleanly);
 }
 
 void HttpTransfer::DrainArrived() noexcept {
@@ -116,7 +133,8 @@ void HttpTransfer::DrainArrived() noexcept {
     }
 }
 
-void HttpTransfer::Abort() {
+void HttpTransfer::Abort(bool interrupting) {
+    if (interrupting || inCall_.load()) interrupted_.store(true);
     aborted_.store(true);
     // Only a sleeping poll needs waking; the driver looks at the flag before
     // every step, and after it has said that it polls.
@@ -225,24 +243,19 @@ void HttpTransfer::CollectMessages() {
 DWORD HttpTransfer::FollowRedirect(std::string& url, bool& post, bool& secure) {
     const char* location = FindHeader(headers_, "Location");
     if (location == nullptr || *location == 0) return ERROR_HTTP_REDIRECT_FAILED;
-    CURLU* resolved = curl_url();
-    if (resolved == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    bool ok = curl_url_set(resolved, CURLUPART_URL, currentUrl_.c_str(), 0) == CURLUE_OK &&
-              curl_url_set(resolved, CURLUPART_URL, location, 0) == CURLUE_OK;
-    char* scheme = nullptr;
-    char* text = nullptr;
-    ok = ok && curl_url_get(resolved, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-         (std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0) &&
-         curl_url_get(resolved, CURLUPART_URL, &text, 0) == CURLUE_OK;
-    DWORD error = ok ? ERROR_SUCCESS : ERROR_HTTP_REDIRECT_FAILED;
-    if (ok && secure && std::strcmp(scheme, "https") != 0) error = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
+    const CurlUrl resolved = NewCurlUrl();
+    if (!resolved) return ERROR_NOT_ENOUGH_MEMORY;
+    const bool set = curl_url_set(resolved.get(), CURLUPART_URL, currentUrl_.c_str(), 0) == CURLUE_OK &&
+                     curl_url_set(resolved.get(), CURLUPART_URL, location, 0) == CURLUE_OK;
+    const std::string scheme = set ? UrlPart(resolved.get(), CURLUPART_SCHEME) : std::string();
+    const std::string target = set ? UrlPart(resolved.get(), CURLUPART_URL) : std::string();
+    DWORD error = (scheme == "http" || scheme == "https") && !target.empty() ? ERROR_SUCCESS
+                                                                             : ERROR_HTTP_REDIRECT_FAILED;
+    if (error == ERROR_SUCCESS && secure && scheme != "https") error = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
     if (error == ERROR_SUCCESS) {
-        url = text;
-        secure = std::strcmp(scheme, "https") == 0;
+        url = target;
+        secure = scheme == "https";
     }
-    curl_free(scheme);
-    curl_free(text);
-    curl_url_cleanup(resolved);
     // 301, 302 and 303 are re-sent as GET without a body; 307 and 308 keep
     // the POST and its body.
     if (status_ == 301 || status_ == 302 || status_ == 303) post = false;
@@ -262,6 +275,7 @@ DWORD HttpTransfer::TransferError() const {
 DWORD HttpTransfer::Perform(const std::string& url, const std::string& method,
                             const std::string& body, const std::string& userAgent,
                             bool followRedirects) {
+    const CallInProgress running(inCall_);
     body_ = body;
     userAgent_ = userAgent;
     std::string target = url;
@@ -298,6 +312,7 @@ bool HttpTransfer::KeepsConnection() const {
 }
 
 DWORD HttpTransfer::Read(void* destination, std::size_t capacity, std::size_t& delivered) {
+    const CallInProgress running(inCall_);
     delivered = 0;
     if (easy_ == nullptr) return ERROR_INTERNET_INCORRECT_HANDLE_STATE;
     const DWORD error = Drive([this] { return Buffered() > 0; });
@@ -353,8 +368,8 @@ std::size_t HttpTransfer::TakeHeader(const char* data, std::size_t length) {
 }
 
 std::size_t HttpTransfer::TakeBody(const char* data, std::size_t length) {
-    if (aborted_.load()) return 0;  // ends the transfer at once
     if (discarding_) return length;
+    if (aborted_.load()) return 0;  // ends the transfer at once
     if (Buffered() + length > kBodyBufferLimit) {
         paused_ = true;
         return CURL_WRITEFUNC_PAUSE;  // nothing taken; curl holds the bytes

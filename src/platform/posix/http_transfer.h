@@ -53,7 +53,11 @@ public:
     const std::vector<std::string>& Headers() const { return headers_; }
     long StatusCode() const { return status_; }
 
-    void Abort();
+    // Makes a blocked or later call fail with ERROR_INTERNET_OPERATION_CANCELLED.
+    // `interrupting`: the exchange is cut short (its session or connection was
+    // closed), so its connection is not kept; a request closed when no call
+    // runs on it is closed normally.
+    void Abort(bool interrupting);
 
     // libcurl's words for the last failure, empty when there was none.
     const char* ErrorText() const { return errorText_; }
@@ -92,7 +96,9 @@ private:
     CURL* easy_ = nullptr;
     curl_slist* headerList_ = nullptr;
     std::atomic<bool> aborted_{false};
-    std::atomic<bool> polling_{false};  // the driving thread sleeps in curl_multi_poll
+    std::atomic<bool> interrupted_{false};  // aborted under a running call, or with an ancestor
+    std::atomic<bool> inCall_{false};       // Perform() or Read() runs
+    std::atomic<bool> polling_{false};      // the driving thread sleeps in curl_multi_poll
 
     std::string body_;
     std::string userAgent_;

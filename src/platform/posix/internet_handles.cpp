@@ -75,8 +75,9 @@ bool CloseInternetObject(HINTERNET handle) noexcept {
             if (!below) return;
             object.closing = true;
             // A call blocked in this transfer holds its own reference and
-            // returns as soon as it sees the abort.
-            if (object.transfer) object.transfer->Abort();
+            // returns as soon as it sees the abort. Only a request closed
+            // itself, with no call running, may keep its connection.
+            if (object.transfer) object.transfer->Abort(&object != target.get());
         });
         // Objects no running call holds are freed here; otherwise the call
         // that holds the last reference frees them when it returns.
