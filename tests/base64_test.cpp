@@ -113,6 +113,29 @@ TEST(Base64Decode, WorkedExamples) {
     for (const auto& c : cases) EXPECT_EQ(Base64Decode(c.in), c.out) << c.in;
 }
 
+TEST(Base64Decode, TellsWhatItLeftAside) {
+    // Bytes passed over (CR and LF not counted) and the first one's offset;
+    // alphabet characters after an ending "=" and that "="'s offset.
+    const struct { std::string in; std::size_t passed, first, unread, endedAt; } cases[] = {
+        {"YWJj\r\nYWJj", 0, 0, 0, 0},
+        {"YW Jj", 1, 2, 0, 0},
+        {"*YWJj\t", 2, 0, 0, 0},
+        {"YW \x3DJj", 2, 2, 0, 0},  // a "=" after a skipped byte is passed over too
+        {"YQ==YWJj", 0, 0, 4, 2},
+        {"YQ==\r\n", 0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        nalpoicomm::Base64Leftovers left;
+        std::string out(c.in.size(), '\0');
+        out.resize(nalpoicomm::Base64DecodeInto(c.in.data(), c.in.size(), &out[0], &left));
+        EXPECT_EQ(out, Base64Decode(c.in)) << c.in;  // telling changes nothing decoded
+        EXPECT_EQ(left.passedOver, c.passed) << c.in;
+        EXPECT_EQ(left.firstPassed, c.first) << c.in;
+        EXPECT_EQ(left.unread, c.unread) << c.in;
+        EXPECT_EQ(left.endedAt, c.endedAt) << c.in;
+    }
+}
+
 TEST(Base64Decode, RanOutCountsAsAllBitsSet) {
     // One character alone: x2 is -1, so the low two bits of the byte are set.
     EXPECT_EQ(Base64Decode("Y"), std::string(1, static_cast<char>((24 << 2) | 3)));

@@ -24,7 +24,21 @@ constexpr std::array<std::int32_t, 256> MakeDecodeTable() {
 }
 constexpr std::array<std::int32_t, 256> kBase64DecodeTable = MakeDecodeTable();
 
+void NotePassedOver(Base64Leftovers& leftovers, char byte, std::size_t at) {
+    if (byte == '\r' || byte == '\n') return;
+    if (leftovers.passedOver++ == 0) leftovers.firstPassed = at;
+}
+
+void NoteEnd(Base64Leftovers& leftovers, const char* encoded, std::size_t at, std::size_t n) {
+    for (std::size_t i = at + 1; i < n; ++i) leftovers.unread += IsBase64Character(encoded[i]) ? 1 : 0;
+    if (leftovers.unread > 0) leftovers.endedAt = at;
+}
+
 }  // namespace
+
+bool IsBase64Character(char byte) {
+    return kBase64DecodeTable[static_cast<unsigned char>(byte)] >= 0;
+}
 
 std::uint32_t Base64EncodedLength(std::uint32_t n) {
     if (n == 0) return 0;
@@ -64,7 +78,8 @@ std::string Base64Decode(const std::string& encoded) {
     return result;
 }
 
-std::size_t Base64DecodeInto(const char* encoded, std::size_t n, char* out) {
+std::size_t Base64DecodeInto(const char* encoded, std::size_t n, char* out,
+                             Base64Leftovers* leftovers) {
     const auto value = [encoded](std::size_t at) {
         return kBase64DecodeTable[static_cast<unsigned char>(encoded[at])];
     };
@@ -72,8 +87,16 @@ std::size_t Base64DecodeInto(const char* encoded, std::size_t n, char* out) {
     std::size_t i = 0;
     // Next alphabet character from i; -1 (all bits set) when the input runs out.
     auto search = [&]() -> std::int32_t {
-        while (i < n && value(i) == -1) ++i;
+        for (; i < n && value(i) == -1; ++i) {
+            if (leftovers != nullptr) NotePassedOver(*leftovers, encoded[i], i);
+        }
         return i < n ? value(i) : -1;
+    };
+    // A "=" in a group's third or fourth place ends the text.
+    auto ends = [&]() {
+        if (encoded[i] != '=') return false;
+        if (leftovers != nullptr) NoteEnd(*leftovers, encoded, i, n);
+        return true;
     };
     auto append = [&](std::int32_t bits) { out[written++] = static_cast<char>(bits & 0xFF); };
 
@@ -96,13 +119,13 @@ std::size_t Base64DecodeInto(const char* encoded, std::size_t n, char* out) {
 
         ++i;
         if (i >= n) break;
-        if (encoded[i] == '=') break;
+        if (ends()) break;
         const std::int32_t x3 = search();
         append(((x2 & 0x0F) << 4) | ((x3 & 0x3C) >> 2));
 
         ++i;
         if (i >= n) break;
-        if (encoded[i] == '=') break;
+        if (ends()) break;
         const std::int32_t x4 = search();
         append(x4 == -1 ? 0xFF : (((x3 & 0x03) << 6) | x4));
 

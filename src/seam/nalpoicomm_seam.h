@@ -1,18 +1,22 @@
-// What the tools (nalpoi, nalpoi-service) share with the library beyond its
-// public header, in one place: they are hosts, and reach the library's
-// internals through this header alone (target nalpoicomm_seam), never by
-// path into its layers.
+// What the tools (nalpoi, nalpoi-service) and the test hosts that run
+// beside the built library (tests/support/host_files.cpp) share with the
+// library beyond its public header, in one place: they are hosts, and reach
+// the library's internals through this header alone (target
+// nalpoicomm_seam), never by path into its layers.
 //
-//  - the wire's base64 (Base64Encode, Base64Decode) and the request
+//  - the wire's base64 (Base64Encode, Base64Decode, IsBase64Character, and
+//    Base64DecodeInto with what the decoder left aside) and the request
 //    documents (BuildUpdateRequest, BuildBatchRequest);
 //  - the service configuration as the library reads it (ReadServiceUrl with
 //    a ServiceConfigReading that says why there is no URL; kServiceUrlStore)
 //    and the URL split as the worker splits it (SplitServiceUrl);
-//  - the install tree's files (FormConfigPath, kServiceConfigFormat,
-//    kReplyCacheFormat) and the 8-bit/wide conversions;
+//  - the install tree as the library finds it (GetModulePath, GetInstallDir)
+//    and its files (FormConfigPath, kConfigDirFormat, kServiceConfigFormat,
+//    kReplyCacheFormat), and the 8-bit/wide conversions;
 //  - one update exchange with an observer told every step of the worker's
-//    exchange (ObservedUpdateRequest, ExchangeObserver), and its limits
-//    (kUpdateTimeLimitMs, kReplyStoreSize);
+//    exchange (ObservedUpdateRequest, ExchangeObserver), its limits
+//    (kUpdateTimeLimitMs, kReplyStoreSize) and the worker's tests of a reply
+//    (ContentLengthTaken, ReplyTextTaken);
 //  - the guarded XML parse the library reads every reply with (GuardedParse).
 //
 // The code behind it is the library's own, linked statically into the tool:

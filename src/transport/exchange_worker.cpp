@@ -118,8 +118,7 @@ bool RunExchange(ExchangeSlots& state) {
         HttpQueryInfoW(handles.request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
                        &contentLength, &lengthSize, nullptr) != FALSE;
     if (observer != nullptr) observer->LengthRead(lengthRead ? ERROR_SUCCESS : GetLastError(), contentLength);
-    if (!lengthRead) return false;
-    if (contentLength == 0 || contentLength >= kReplyStoreSize) return false;
+    if (!lengthRead || !ContentLengthTaken(contentLength)) return false;
 
     if (state.ReplyBuffer != nullptr) std::free(state.ReplyBuffer);
     // Only what the text holds is ever read: the store is kept
@@ -157,7 +156,7 @@ bool RunExchange(ExchangeSlots& state) {
     const std::size_t textLength = strnlen(state.ReplyText, decodedLength);
     state.ReplyText[textLength] = 0;
     if (observer != nullptr) observer->Decoded(state.ReplyText, textLength);
-    if (textLength < 2) return false;  // buffers stay for the caller's release
+    if (!ReplyTextTaken(textLength)) return false;  // buffers stay for the caller's release
 
     std::free(state.ReplyBuffer);
     state.ReplyBuffer = nullptr;
@@ -165,6 +164,10 @@ bool RunExchange(ExchangeSlots& state) {
 }
 
 }  // namespace
+
+bool ContentLengthTaken(DWORD length) { return length != 0 && length < kReplyStoreSize; }
+
+bool ReplyTextTaken(std::size_t textLength) { return textLength >= 2; }
 
 DWORD WINAPI ExchangeWorker(LPVOID slots) {
     ExchangeSlots& state = *static_cast<ExchangeSlots*>(slots);

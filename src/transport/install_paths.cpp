@@ -7,10 +7,12 @@
 
 namespace nalpoicomm {
 
-const WCHAR kServiceConfigFormat[] = PLATFORM_WIDE(
-    "%s" PLATFORM_PATH_SEPARATOR "configdat" PLATFORM_PATH_SEPARATOR "serviceIP.xml");
-const WCHAR kReplyCacheFormat[] =
-    PLATFORM_WIDE("%s" PLATFORM_PATH_SEPARATOR "configdat" PLATFORM_PATH_SEPARATOR "cc.xml");
+#define NALPOICOMM_CONFIG_DIR "%s" PLATFORM_PATH_SEPARATOR "configdat"
+const WCHAR kConfigDirFormat[] = PLATFORM_WIDE(NALPOICOMM_CONFIG_DIR);
+const WCHAR kServiceConfigFormat[] =
+    PLATFORM_WIDE(NALPOICOMM_CONFIG_DIR PLATFORM_PATH_SEPARATOR "serviceIP.xml");
+const WCHAR kReplyCacheFormat[] = PLATFORM_WIDE(NALPOICOMM_CONFIG_DIR PLATFORM_PATH_SEPARATOR "cc.xml");
+#undef NALPOICOMM_CONFIG_DIR
 
 namespace {
 constexpr WCHAR kSeparator = PLATFORM_WIDE(PLATFORM_PATH_SEPARATOR)[0];
@@ -24,14 +26,15 @@ void InstallDirFromModulePath(WCHAR* path) {
     if (last != nullptr) *last = 0;  // drop the directory that holds it
 }
 
-void GetInstallDir(WCHAR (&store)[kModulePathChars]) {
+void GetModulePath(WCHAR (&store)[kModulePathChars]) {
     std::memset(store, 0, sizeof store);
     const DWORD length = GetModuleFileNameW(nullptr, store, kModulePathChars);
     // A truncated name would point at the wrong tree: treat it as unobtainable.
-    if (length == 0 || length >= kModulePathChars) {
-        std::memset(store, 0, sizeof store);
-        return;
-    }
+    if (length == 0 || length >= kModulePathChars) std::memset(store, 0, sizeof store);
+}
+
+void GetInstallDir(WCHAR (&store)[kModulePathChars]) {
+    GetModulePath(store);
     InstallDirFromModulePath(store);
 }
 

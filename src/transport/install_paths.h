@@ -13,12 +13,17 @@ namespace nalpoicomm {
 constexpr std::size_t kModulePathChars = 260;  // MAX_PATH, as the platform reports it
 constexpr std::size_t kPathChars = 1024;       // wide and 8-bit path stores
 
+extern const WCHAR kConfigDirFormat[];      // "%s/configdat", which the library never creates
 extern const WCHAR kServiceConfigFormat[];  // "%s/configdat/serviceIP.xml"
 extern const WCHAR kReplyCacheFormat[];     // "%s/configdat/cc.xml"
 
 // Cuts the file name and then the directory that holds it off `path`, in
 // place: /App/Bin/Host gives /App. A path without a separator is unchanged.
 void InstallDirFromModulePath(WCHAR* path);
+
+// Fills `store` with the running executable's file name; empty when it
+// cannot be obtained (or would not fit the store).
+void GetModulePath(WCHAR (&store)[kModulePathChars]);
 
 // Fills `store` with the install directory; empty when the executable's
 // file name cannot be obtained (or would not fit the store).

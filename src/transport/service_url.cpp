@@ -16,6 +16,7 @@ bool SplitServiceUrl(const WCHAR* url, ServiceUrlParts& parts) {
     if (parts.host[0] == 0) return false;  // an empty host is nothing to connect to, split or not
     parts.port = components.nPort;
     parts.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
+    parts.scheme = components.nScheme;
     return true;
 }
 

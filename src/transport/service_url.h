@@ -16,6 +16,8 @@ struct ServiceUrlParts {
     WCHAR path[kUrlPartChars];
     INTERNET_PORT port = 0;
     bool secure = false;  // an https URL: TLS with a verified peer, never clear text
+    // As the split recognised it; any scheme but https is spoken to in plain HTTP.
+    INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
 };
 
 // False when the URL cannot be split (nothing to connect to).

@@ -44,7 +44,7 @@ STATUS_LINES = (b"HTTP/1.1 200 OK", b"HTTP/1.1 204 No Content", b"HTTP/1.1 404 N
 # Where a case can point the host: name -> (scheme, listener). The listeners
 # are the scripted service's ports: "plain" speaks HTTP in clear text, "stall"
 # accepts and sends nothing, the others speak TLS with the certificate of that
-# name (tests/windows/test_certificates.py).
+# name (tests/support/test_certificates.py).
 ORIGINS = {
     "http": ("http", "plain"),
     "https": ("https", "good"),

@@ -20,8 +20,6 @@
 #include <windows.h>
 
 #include "../windows/trusted_test_ca.h"
-#else
-#include <unistd.h>
 #endif
 
 #include <cstdio>
@@ -33,31 +31,9 @@
 
 #include "NalPoiComm.h"
 #include "support/exchange_cases.h"
+#include "support/host_files.h"
 
 namespace {
-
-#ifdef _WIN32
-const char kSeparator = '\\';
-#else
-const char kSeparator = '/';
-#endif
-
-std::string InstallRoot() {
-    char path[4096] = {};
-#ifdef _WIN32
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string root(path, length);
-#else
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string root(path, length > 0 ? static_cast<std::size_t>(length) : 0);
-#endif
-    for (int level = 0; level < 2; ++level) root.resize(root.find_last_of(kSeparator));
-    return root;
-}
-
-std::string ConfigPath(const char* name) {
-    return InstallRoot() + kSeparator + "configdat" + kSeparator + name;
-}
 
 // BASE_URL with its scheme, host and port replaced by `origin`.
 std::string OnOrigin(const std::string& base, const std::string& origin) {
@@ -86,25 +62,6 @@ std::string Unhex(const std::string& text) {
     return out;
 }
 
-std::string ReadWhole(const std::string& path, bool& exists) {
-    std::string content;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    exists = file != nullptr;
-    if (file == nullptr) return content;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) content.append(chunk, got);
-    std::fclose(file);
-    return content;
-}
-
-void WriteWhole(const std::string& path, const std::string& content) {
-    if (FILE* file = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(content.data(), 1, content.size(), file);
-        std::fclose(file);
-    }
-}
-
 // The call of a CASES line, after its id and operation.
 testsupport::ExchangeCall ReadCall(bool batch, std::istringstream& fields) {
     testsupport::ExchangeCall call;
@@ -124,8 +81,8 @@ testsupport::ExchangeCall ReadCall(bool batch, std::istringstream& fields) {
 }
 
 void PointAt(const std::string& serviceConfig, const std::string& url) {
-    WriteWhole(serviceConfig, "<?xml version=\"1.0\"?>\n<ServiceConfig><ServiceUrl>" + url +
-                                  "</ServiceUrl></ServiceConfig>\n");
+    testsupport::WriteFile(serviceConfig, "<?xml version=\"1.0\"?>\n<ServiceConfig><ServiceUrl>" +
+                                              url + "</ServiceUrl></ServiceConfig>\n");
 }
 
 // A batch reply leaves its counts and time in the library for the next
@@ -153,11 +110,11 @@ int main(int argc, char** argv) {
         return 2;
     }
 #ifdef _WIN32
-    const TrustedTestCa testCa(InstallRoot() + "\\test-root-ca.der");
+    const TrustedTestCa testCa(testsupport::LibraryInstallDir() + "\\test-root-ca.der");
     if (!testCa.Trusted()) std::fprintf(stderr, "nalpoi_case_runner: no test CA trusted\n");
 #endif
-    const std::string serviceConfig = ConfigPath("serviceIP.xml");
-    const std::string cache = ConfigPath("cc.xml");
+    const std::string serviceConfig = testsupport::LibraryServiceConfigPath();
+    const std::string cache = testsupport::LibraryReplyCachePath();
     std::string line;
     while (std::getline(cases, line)) {
         std::istringstream fields(line);
@@ -182,9 +139,8 @@ int main(int argc, char** argv) {
             const testsupport::CallOutcome outcome = testsupport::MakeCall(ReadCall(operation == "B", fields));
             out << " " << outcome.result << "\ncontent";
             for (const auto& [name, bytes] : outcome.fields) out << " " << name << "=" << Hex(bytes.data(), bytes.size());
-            bool exists = false;
-            const std::string cached = ReadWhole(cache, exists);
-            out << "\ncc " << (exists ? Hex(cached.data(), cached.size()) : "absent") << "\n";
+            const std::string cached = testsupport::ReadFile(cache);
+            out << "\ncc " << (testsupport::FileExists(cache) ? Hex(cached.data(), cached.size()) : "absent") << "\n";
         }
         out << "end\n";
         const std::string block = out.str();

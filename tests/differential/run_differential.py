@@ -9,7 +9,7 @@ from one scripted service on 127.0.0.1, and runs every case through the
 Linux host runner (linked against libNalPoiComm.so) and through the Windows
 runner of each build directory given (NalPoiComm.dll on Wine's WinINet),
 all hosts at once. The service listens on one port in clear text and on one
-TLS port for each certificate that tests/windows/test_certificates.py makes
+TLS port for each certificate that tests/support/test_certificates.py makes
 at the start; the Linux runner trusts their CA through SSL_CERT_FILE, the
 Windows runners add it to the ROOT store (test-root-ca.der in their tree). For each case it compares, host by host against Linux:
 the result code, the caller's records and lists field by field (pointer

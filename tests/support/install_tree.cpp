@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,25 +26,6 @@ const std::string& InstallRoot() { return gInstallRoot; }
 std::string ConfigDir() { return gInstallRoot + "/configdat"; }
 std::string ServiceConfigPath() { return ConfigDir() + "/serviceIP.xml"; }
 std::string ReplyCachePath() { return ConfigDir() + "/cc.xml"; }
-
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-bool FileExists(const std::string& path) { return fs::exists(path); }
-
-void RemoveFile(const std::string& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
 
 void WriteServiceConfig(const std::string& url) {
     WriteFile(ServiceConfigPath(),

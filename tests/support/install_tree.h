@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "support/host_files.h"  // ReadFile, WriteFile, FileExists, RemoveFile
+
 namespace testsupport {
 
 // Re-executes the process from a fresh install tree unless it already runs
@@ -13,15 +15,12 @@ namespace testsupport {
 void EnterInstallTree(char** argv);
 void LeaveInstallTree();
 
+// The tree this harness made, known without asking the library: the tests
+// check the library's own finding of it against this.
 const std::string& InstallRoot();  // <tmp>/app
 std::string ConfigDir();           // <tmp>/app/configdat
 std::string ServiceConfigPath();   // <tmp>/app/configdat/serviceIP.xml
 std::string ReplyCachePath();      // <tmp>/app/configdat/cc.xml
-
-void WriteFile(const std::string& path, const std::string& content);
-std::string ReadFile(const std::string& path);  // empty when missing
-bool FileExists(const std::string& path);
-void RemoveFile(const std::string& path);
 
 // serviceIP.xml naming `url` as the service.
 void WriteServiceConfig(const std::string& url);

@@ -1,10 +1,11 @@
 // Certificates made when the tests run (none is committed, so none expires):
 // a CA, and leaf certificates it signs for given names and validity, written
 // as PEM files into a temporary directory that lives as long as the object.
+// They are made by the tests' one certificate maker,
+// tests/support/test_certificates.py (python3 and the openssl command).
 #ifndef NALPOICOMM_TESTS_SUPPORT_TEST_CERTIFICATES_H
 #define NALPOICOMM_TESTS_SUPPORT_TEST_CERTIFICATES_H
 
-#include <memory>
 #include <string>
 
 namespace testsupport {
@@ -16,6 +17,7 @@ struct CertificateFiles {
 
 class TestCertificateAuthority {
 public:
+    // Throws std::runtime_error when the maker fails.
     explicit TestCertificateAuthority(const std::string& name);
     ~TestCertificateAuthority();
     TestCertificateAuthority(const TestCertificateAuthority&) = delete;
@@ -28,8 +30,6 @@ public:
     CertificateFiles Issue(const std::string& subjectAltName, int fromDays = -1, int toDays = 30);
 
 private:
-    struct Keys;
-    std::unique_ptr<Keys> keys_;
     std::string dir_;
     std::string caFile_;
     int issued_ = 0;

@@ -3,21 +3,49 @@
 
 Usage: doctor_test.py BUILD_DIR
 
-Installs BUILD_DIR into a temporary prefix and, for each broken setup (real
-files in the prefix's configdat/, the installed nalpoi-service with its
-fault paths, a closed port), runs the installed `nalpoi doctor --json` and
-checks the failed step, the library's result and the exit status. Prints
-one line per check and closes with "N passed, N failed".
+Installs BUILD_DIR into a temporary prefix and, for each setup (real files
+in the prefix's configdat/, the installed nalpoi-service with its fault
+paths, a closed port, replies of the scripted service), runs the installed
+`nalpoi doctor --json` and `nalpoi update` side by side and checks the
+failed step, that the doctor's result is the library's, and the exit
+status. Prints one line per check and closes with "N passed, N failed".
 """
 
+import base64
 import os
 import subprocess
 import sys
 
-from demo_flow_test import Service, check, describe, free_port, json_of, run_installed
+from demo_flow_test import Service, check, describe, free_port, json_of, run_installed, wire_base64
 # The tests' one maker of throwaway certificates, shared with the Windows drivers.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from scripted_service import ScriptedService  # noqa: E402
 from test_certificates import TestCertificates  # noqa: E402
+
+# A reply whose length is no multiple of 3, so that its base64 is padded.
+DOCUMENT = b'<?xml version="1.0"?>\n<Poi><Status>1</Status><Tel>020 7946 000</Tel></Poi>'
+GOOD = base64.b64encode(DOCUMENT)
+assert GOOD.endswith(b"=")
+
+
+class Replies(ScriptedService):
+    """Answers POST /NAME with what body() or reply() put under NAME (a
+    body with its Content-Length, or a whole reply) and closes the connection."""
+
+    def __init__(self):
+        super().__init__()
+        self.replies = {}
+
+    def body(self, name, body):
+        return self.reply(name, b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body)
+
+    def reply(self, name, raw):
+        self.replies[name] = raw
+        return "%s/%s" % (self.origins["plain"], name)
+
+    def script(self, listener, raw, connection):
+        name = raw.split(b" ", 2)[1].decode().lstrip("/")
+        return [("send", self.replies.get(name, b"HTTP/1.1 404 Not Found\r\n\r\n")), ("close",)]
 
 
 def doctor(tree, *extra):
@@ -32,7 +60,20 @@ def write_config(tree, text):
 
 
 def test_broken_setups(tree, url):
+    replies = Replies()
+    try:
+        run_setups(tree, url, replies)
+    finally:
+        replies.shutdown()
+
+
+def run_setups(tree, url, replies):
     long_url = url + "/" + "p" * (100 - len(url))
+
+    def serving(name, body):
+        return lambda: tree.configure(replies.body(name, body))
+    # WinINet reads such a head and its length query gives 0; the Linux layer refuses the head.
+    bad_length_step = "length" if hasattr(tree, "wine") else "send"
     setups = [
         # label, how to break it, failed step, result
         ("no serviceIP.xml", lambda: os.remove(tree.config_file), "config", -2),
@@ -47,17 +88,45 @@ def test_broken_setups(tree, url):
         ("a chunked reply", lambda: tree.configure(url + "/no-length"), "length", -2),
         ("Content-Length 0", lambda: tree.configure(url + "/zero-length"), "length", -2),
         ("Content-Length 30720", lambda: tree.configure(url + "/oversize"), "length", -2),
-        ("a body that is not base64", lambda: tree.configure(url + "/garbage"), "decode", -1),
+        # Decoded to bytes without an element, as the library's parse finds them.
+        ("a body that is not base64", lambda: tree.configure(url + "/garbage"), "document", -1,
+         "passed over"),
         ("a reply without an element", lambda: tree.configure(url + "/no-element"), "document", -1),
+        # Replies, each judged by the library: the step it fails at, or none
+        # when it gives 1; and a note ("" for none) where the doctor says more.
+        ("a good reply", serving("good", GOOD), None, 1, ""),
+        ("a blank inside the base64", serving("blank", GOOD[:8] + b" " + GOOD[8:]), None, 1,
+         "the first at byte 8 (0x20)"),
+        ("CR LF every 60 characters, as the library writes", serving("crlf", wire_base64(DOCUMENT)),
+         None, 1, ""),
+        ("LF every 4 characters", serving("lf", b"\n".join(GOOD[i:i + 4] for i in range(0, len(GOOD), 4))),
+         None, 1, ""),
+        ("no padding", serving("unpadded", GOOD.rstrip(b"=")), None, 1, ""),
+        ("base64 after the padding", serving("after", GOOD + base64.b64encode(b"<More/>")), None, 1,
+         "were not decoded"),
+        ("not base64: no character of it", serving("none", b"*** ?? ***"), "decode", -2, "passed over"),
+        ("a zero byte before the document", serving("zero", base64.b64encode(b"\0" + DOCUMENT)),
+         "decode", -2, "zero byte at byte 0"),
+        ("not a document: base64 of plain text", serving("text", base64.b64encode(b"plain text")),
+         "document", -1, ""),
+        ("a Content-Length that is no number",
+         lambda: tree.configure(replies.reply("nan", b"HTTP/1.1 200 OK\r\nContent-Length: many\r\n\r\n" + GOOD)),
+         bad_length_step, -2),
     ]
-    for label, breakage, step, result in setups:
+    for label, breakage, step, result, *note in setups:
         tree.configure(url)
         breakage()
         report, proc = doctor(tree)
-        names = [s.get("name") for s in report.get("steps", [])]
-        check(f"{label}: fails at {step}, result {result}, exit 1",
-              report.get("failed_step") == step and names[-1:] == [step]
-              and report.get("result") == result and proc.returncode == 1, describe(proc))
+        library = json_of(tree.run("update", "--id", "H-1001", "--json")) or {}
+        steps, notes = report.get("steps", []), report.get("notes", [])
+        verdict = ([s.get("name") for s in steps][-1:] == [step] if step
+                   else len(steps) == 8 and all(s.get("ok") for s in steps))
+        noted = not note or (any(note[0] in n for n in notes) if note[0] else notes == [])
+        check(f"{label}: {'fails at ' + step if step else 'every step ok'}, result {result} "
+              f"as the library's, exit {1 if step else 0}",
+              report.get("failed_step") == step and verdict and noted
+              and report.get("result") == library.get("result") == result
+              and proc.returncode == (1 if step else 0), describe(proc))
 
 
 def test_working_setups(tree, url):
@@ -110,7 +179,7 @@ def test_tls(tree, url, work):
         ("a name the certificate lacks", good.replace("127.0.0.1", "localhost"), trusted, "tls",
          "name mismatch", "subjectAltName"),
         ("a plain service behind https", "https" + url[4:], trusted, "tls", "not TLS", "http://"),
-        ("a TLS service behind http", "http" + good[5:], trusted, "send", "no reply came", "https://"),
+        ("a TLS service behind http", "http" + good[5:], trusted, "send", "no reply", "https://"),
     ]
     try:
         for label, target, ca, step, detail, hint in setups:

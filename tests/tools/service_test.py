@@ -26,7 +26,7 @@ import traceback
 import xml.etree.ElementTree as ET
 
 # The tests' one maker of throwaway certificates, shared with the Windows drivers.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from test_certificates import TestCertificates  # noqa: E402
 
 DECLARATION = '<?xml version="1.0" encoding="UTF-8"?>'

@@ -40,6 +40,7 @@
 #include "NalPoiComm.h"
 #include "../layout/record_layouts.h"
 #include "../support/exchange_cases.h"
+#include "../support/host_files.h"
 #include "../support/record_fields.h"
 #include "trusted_test_ca.h"
 
@@ -55,38 +56,16 @@ using testsupport::ExchangeCase;
 using testsupport::ExchangeSequence;
 using testsupport::Put;
 
-// The install tree's root: the directory above the one that holds this program.
-std::string InstallRoot() {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string root(path, length);
-    for (int level = 0; level < 2; ++level) root.resize(root.find_last_of('\\'));
-    return root;
-}
+using testsupport::FileExists;
+using testsupport::ReadFile;
 
-std::string ServiceConfigPath() { return InstallRoot() + "\\configdat\\serviceIP.xml"; }
-std::string ReplyCachePath() { return InstallRoot() + "\\configdat\\cc.xml"; }
-
-std::string ReadFile(const std::string& path) {
-    std::string content;
-    if (FILE* file = std::fopen(path.c_str(), "rb")) {
-        char chunk[4096];
-        std::size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) content.append(chunk, got);
-        std::fclose(file);
-    }
-    return content;
-}
+// The install tree's root and configdat's files, as the library finds them.
+std::string InstallRoot() { return testsupport::LibraryInstallDir(); }
+std::string ServiceConfigPath() { return testsupport::LibraryServiceConfigPath(); }
+std::string ReplyCachePath() { return testsupport::LibraryReplyCachePath(); }
 
 void WriteFile(const std::string& path, const std::string& content) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr) << path;
-    std::fwrite(content.data(), 1, content.size(), file);
-    std::fclose(file);
-}
-
-bool FileExists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    ASSERT_TRUE(testsupport::WriteFile(path, content)) << path;
 }
 
 // The service's base URL, as the driver wrote it before the first case.

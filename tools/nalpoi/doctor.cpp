@@ -10,6 +10,7 @@
 #include "exchanges.h"
 #include "nalpoicomm_seam.h"
 #include "record_text.h"
+#include "result_meanings.h"
 #include "service_config_file.h"
 
 namespace nalpoicomm {
@@ -153,20 +154,35 @@ void FailTls(DWORD error, const std::string& host, const std::string& where,
     }
 }
 
-// Why no reply came, in words, from the platform's error.
+// Why no reply could be taken, in words, from the platform's error.
 std::string NoReply(DWORD error, const std::string& words) {
+    const std::string said = words.empty() ? std::string() : " (" + words + ")";
     if (error == ERROR_HTTP_INVALID_SERVER_RESPONSE) {
-        return "the service closed the connection without a reply";
+        // The platform's one error for both: nothing came, or no HTTP it can read.
+        return "no reply that could be read" + said +
+               ": the connection closed before one came, or its head is not HTTP (a broken "
+               "status line or header, such as a Content-Length that is no number)";
     }
     if (error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_INTERNET_CONNECTION_ABORTED) {
-        return "the service reset the connection";
+        return "no reply: the service reset the connection" + said;
     }
-    return words.empty() ? "error " + std::to_string(error) : words;
+    return "no reply: " + (words.empty() ? "error " + std::to_string(error) : words);
 }
 
-bool IsBase64Byte(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-           c == '/' || c == '=' || c == '\r' || c == '\n';
+// Words for a step the worker never told of, though the one before passed.
+std::string NotReached(int result) {
+    return result == NALPOI_RESULT_TIMED_OUT ? "not reached within 20 s (the host gets -9)"
+                                             : "not reached: the exchange ended before it (out of memory?)";
+}
+
+std::string Count(std::size_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+std::string ByteAt(const std::string& bytes, std::size_t at) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02x", static_cast<unsigned char>(bytes[at]));
+    return "byte " + std::to_string(at) + " (" + hex + ")";
 }
 
 // The connection, tls and send steps, from what the worker told of sending.
@@ -194,20 +210,22 @@ bool ReportSending(const Observations& seen, int result, Doctor& doctor) {
         return false;
     }
     // A request "sent" without an HTTP status had no response at all: Wine's
-    // WinINet reports a connection closed before any answer as a success.
-    const bool answered = seen.sentSeen && seen.sendError == ERROR_SUCCESS && seen.status != 0;
-    if (!answered) {
+    // WinINet reports a connection closed before any answer as a success,
+    // and the library's Content-Length query is what then fails.
+    const bool unanswered = seen.sentSeen && seen.sendError == ERROR_SUCCESS && seen.status == 0 &&
+                            (!seen.lengthSeen || seen.lengthError != ERROR_SUCCESS);
+    if (!seen.sentSeen || seen.sendError != ERROR_SUCCESS || unanswered) {
         const std::string detail =
-            "no reply came: " +
-            (!seen.sentSeen ? result == NALPOI_RESULT_TIMED_OUT
-                                  ? std::string("none within 20 s (the host gets -9)")
-                                  : std::string("the exchange did not finish")
-             : seen.sendError == ERROR_SUCCESS ? NoReply(ERROR_HTTP_INVALID_SERVER_RESPONSE, "")
-                                               : NoReply(seen.sendError, seen.words));
+            result == NALPOI_RESULT_TIMED_OUT ? std::string("no reply within 20 s (the host gets -9)")
+            : !seen.sentSeen                  ? std::string("no reply: the exchange did not finish")
+            : unanswered                      ? NoReply(ERROR_HTTP_INVALID_SERVER_RESPONSE, "")
+                                              : NoReply(seen.sendError, seen.words);
         doctor.Fail("send", detail,
-                    secure ? "look at the service's log: it dropped the request"
-                           : "look at the service's log: it dropped the request (a TLS service "
-                             "drops a plain one: is its URL https://?)");
+                    secure ? "look at the service's log: it dropped the request, or answered "
+                             "with a head that is not HTTP"
+                           : "look at the service's log: it dropped the request, or answered "
+                             "with a head that is not HTTP (a TLS service drops a plain one: "
+                             "is its URL https://?)");
         return false;
     }
     if (secure) doctor.Pass("tls", "peer verified for " + host + " against " + TrustSource());
@@ -222,9 +240,40 @@ bool ReportSending(const Observations& seen, int result, Doctor& doctor) {
     return true;
 }
 
-// The length, body, decode and document steps. False once a step has failed.
+// What the library's decoder left aside of the body, and a zero byte that
+// ends its text, as notes: the library goes on without them, so none fails a
+// step. Gives words for a failed step's hint, empty when there was none.
+std::string NoteLeftovers(const Observations& seen, Doctor& doctor) {
+    std::string decoded(seen.body.size(), '\0');
+    Base64Leftovers left;
+    decoded.resize(Base64DecodeInto(seen.body.data(), seen.body.size(), &decoded[0], &left));
+    std::string hint;
+    if (left.passedOver > 0) {
+        doctor.Note("the decoder passed over " + Count(left.passedOver, "byte") +
+                    " outside base64 (line breaks not counted), the first at " +
+                    ByteAt(seen.body, left.firstPassed));
+    }
+    if (left.unread > 0) {
+        doctor.Note("decoding ended at the \"=\" at byte " + std::to_string(left.endedAt) + ": " +
+                    Count(left.unread, "base64 character") + " after it were not decoded");
+    }
+    if (left.passedOver > 0 || left.unread > 0) hint = "; this one is not clean base64 (see the notes)";
+    if (decoded.size() > seen.decoded.size()) {
+        doctor.Note("the decoded reply holds a zero byte at byte " + std::to_string(seen.decoded.size()) +
+                    " of " + std::to_string(decoded.size()) + ": the library reads the text before it");
+        hint += "; its text ends at a zero byte (see the notes)";
+    }
+    return hint;
+}
+
+// The length, body, decode and document steps, each judged by the
+// library's own test of it. False once a step has failed.
 bool ReportReply(const Observations& seen, int result, Doctor& doctor) {
-    if (!seen.lengthSeen || seen.lengthError != ERROR_SUCCESS) {
+    if (!seen.lengthSeen) {
+        doctor.Fail("length", NotReached(result), "look at the service's log");
+        return false;
+    }
+    if (seen.lengthError != ERROR_SUCCESS) {
         doctor.Fail("length",
                     seen.lengthError == ERROR_HTTP_INVALID_HEADER
                         ? std::string("a Content-Length that is no 32-bit number")
@@ -232,14 +281,21 @@ bool ReportReply(const Observations& seen, int result, Doctor& doctor) {
                     "the service must announce the body's length (1 to 30719), not chunk it");
         return false;
     }
-    if (seen.length == 0 || seen.length >= kReplyStoreSize) {
+    if (!ContentLengthTaken(seen.length)) {
         doctor.Fail("length", "Content-Length " + std::to_string(seen.length),
                     "the library takes a Content-Length of 1 to 30719 only");
         return false;
     }
     doctor.Pass("length", "Content-Length " + std::to_string(seen.length));
     if (!seen.bodySeen) {
-        doctor.Fail("body", "the body could not be kept", "out of memory?");
+        doctor.Fail("body", NotReached(result), "look at the service's log");
+        return false;
+    }
+    if (seen.body.size() < seen.announced && result == NALPOI_RESULT_TIMED_OUT) {
+        doctor.Fail("body",
+                    std::to_string(seen.body.size()) + " of " + std::to_string(seen.announced) +
+                        " bytes arrived within 20 s (the host gets -9)",
+                    "the service sends its reply too slowly");
         return false;
     }
     if (seen.body.size() < seen.announced) {
@@ -250,34 +306,44 @@ bool ReportReply(const Observations& seen, int result, Doctor& doctor) {
     } else {
         doctor.Pass("body", std::to_string(seen.body.size()) + " bytes");
     }
-    for (std::size_t i = 0; i < seen.body.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(seen.body[i]);
-        if (!IsBase64Byte(byte)) {
-            char hex[3];
-            std::snprintf(hex, sizeof hex, "%02x", byte);
-            doctor.Fail("decode", "the body is not base64: byte " + std::to_string(i) + " is 0x" + hex,
-                        "the reply body must be base64 of an XML document");
-            return false;
-        }
-    }
-    if (seen.decoded.size() < 2) {
-        doctor.Fail("decode", "the body decodes to " + std::to_string(seen.decoded.size()) + " characters",
-                    "the reply body must be base64 of an XML document");
+    const char* const wanted = "the reply body must be base64 of an XML document";
+    if (!seen.decodedSeen) {
+        doctor.Fail("decode", NotReached(result), wanted);
         return false;
     }
-    doctor.Pass("decode", std::to_string(seen.decoded.size()) + " characters");
+    const std::string leftAside = NoteLeftovers(seen, doctor);
+    if (!ReplyTextTaken(seen.decoded.size())) {
+        doctor.Fail("decode",
+                    "the body decodes to a text of " + Count(seen.decoded.size(), "character") +
+                        " (up to its first zero byte), too short for the library",
+                    wanted + leftAside);
+        return false;
+    }
+    doctor.Pass("decode", Count(seen.decoded.size(), "character"));
 
-    // The library's own guarded parse, for the words; its call said the rest.
+    // The library's call says whether the document holds an element; its
+    // guarded parse, run again here, gives the words.
     TiXmlDocument document;
     GuardedParse(document, seen.decoded.c_str());
     const TiXmlElement* root = document.FirstChildElement();
     const std::string error = document.Error() ? document.ErrorDesc() : "";
-    if (result == NALPOI_RESULT_NO_ELEMENT || root == nullptr) {
+    if (result == NALPOI_RESULT_NO_ELEMENT) {
         doctor.Fail("document", "the decoded reply holds no element" + (error.empty() ? "" : ": " + error),
-                    "the reply must be an XML document such as <Poi>...</Poi>");
+                    "the reply must be an XML document such as <Poi>...</Poi>" + leftAside);
         return false;
     }
-    doctor.Pass("document", std::string("root element <") + root->Value() + ">" +
+    if (result != NALPOI_RESULT_OK && result != NALPOI_RESULT_UPDATE_STATUS_0 &&
+        result != NALPOI_RESULT_UPDATE_STATUS_2) {
+        doctor.Fail("document",
+                    "the call gives " + std::to_string(result) + " after the reply was decoded: " +
+                        ResultMeaning(Operation::Update, result),
+                    result == NALPOI_RESULT_TIMED_OUT
+                        ? "the reply came too late: the library waits 20 s for the whole exchange"
+                        : "run the doctor again: out of memory?");
+        return false;
+    }
+    doctor.Pass("document", root == nullptr ? std::string("read by the library")
+                            : std::string("root element <") + root->Value() + ">" +
                                 (error.empty() ? std::string()
                                                : " (" + error + "; the library reads what came before)"));
     if (result == NALPOI_RESULT_UPDATE_STATUS_0) {

@@ -1,7 +1,10 @@
-// nalpoi doctor: the steps of an update exchange run one by one, as the
-// library runs them, for the install tree the tool is installed in; the
-// first that fails is named, with what a person needs to fix it. Then the
-// real library call, whose result the host would get.
+// nalpoi doctor: one update exchange, the library's own (its sequence,
+// worker and parser, for the install tree the tool is installed in),
+// observed step by step. Each step is judged by the library's own test of
+// it, so the step named as failed is the one where the library's call
+// failed, and a call that gives 1 fails none; what the doctor sees beyond
+// the library's verdict (bytes its decoder passed over, an HTTP status) is
+// a note. The report ends with the call's result, which the host gets.
 #ifndef NALPOI_DOCTOR_H
 #define NALPOI_DOCTOR_H
 
@@ -11,7 +14,7 @@
 namespace nalpoicomm {
 
 struct DoctorStep {
-    std::string name;    // config, url, connect, send, length, body, decode, document
+    std::string name;    // config, url, connect, tls, send, length, body, decode, document
     bool ok = true;
     std::string detail;
     std::string hint;    // what to do, when the step failed or warns

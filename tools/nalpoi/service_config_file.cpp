@@ -1,18 +1,15 @@
 #include "service_config_file.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <strings.h>
 #include <cstdlib>
+#include <cstring>
 
 #if defined(_WIN32)
 #include <windows.h>
 #endif
-
 
 namespace nalpoicomm {
 
@@ -20,25 +17,16 @@ namespace {
 
 // The library copies the URL into its store, terminator included.
 constexpr std::size_t kServiceUrlMaxBytes = kServiceUrlStore - 1;
-// Room for the executable's path as the kernel reports it.
-constexpr std::size_t kExecutablePathBytes = 4096;
 
-const char kConfigDirName[] = "configdat";
-const char kConfigFileName[] = "serviceIP.xml";
+const char kTreePathProblem[] =
+    "the install tree's path cannot be formed: the executable's path cannot be read, or is "
+    "260 characters or more";
 
-#if defined(_WIN32)
-const char kSeparator = '\\';
-#else
-const char kSeparator = '/';
-#endif
-
-std::string Parent(const std::string& path) {
-    const std::size_t slash = path.rfind(kSeparator);
-    return slash == std::string::npos ? path : path.substr(0, slash);
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    return strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
+// A path of the library's in the 8-bit form it opens its files with; empty
+// when it does not convert.
+std::string Narrow(const WCHAR* wide) {
+    char text[kPathChars];
+    return WideToAnsi(wide, text, sizeof text) > 0 ? std::string(text) : std::string();
 }
 
 std::string EscapeXmlText(const std::string& text) {
@@ -59,30 +47,6 @@ std::string SystemError(const char* what, const std::string& path) {
 }
 
 #if defined(_WIN32)
-std::string WindowsError(const char* what, const std::string& path) {
-    return std::string(what) + " " + path + ": Windows error " + std::to_string(GetLastError());
-}
-
-// The running executable's path in the ANSI code page, the form the library
-// itself uses to open configdat's files.
-bool ExecutablePath(std::string& path, std::string& error) {
-    WCHAR wide[kExecutablePathBytes];
-    const DWORD length = GetModuleFileNameW(nullptr, wide, kExecutablePathBytes);
-    if (length == 0 || length >= kExecutablePathBytes) {
-        error = WindowsError("cannot read", "the executable's path");
-        return false;
-    }
-    char narrow[kExecutablePathBytes];
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), narrow,
-                                          sizeof narrow, nullptr, nullptr);
-    if (bytes <= 0) {
-        error = WindowsError("cannot convert", "the executable's path");
-        return false;
-    }
-    path.assign(narrow, static_cast<std::size_t>(bytes));
-    return true;
-}
-
 bool MakeDirectory(const std::string& path) {
     return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
@@ -92,17 +56,6 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 #else
-bool ExecutablePath(std::string& path, std::string& error) {
-    char executable[kExecutablePathBytes];
-    const ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
-    if (length <= 0) {
-        error = SystemError("cannot read", "/proc/self/exe");
-        return false;
-    }
-    path.assign(executable, static_cast<std::size_t>(length));
-    return true;
-}
-
 bool MakeDirectory(const std::string& path) {
     return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
 }
@@ -114,31 +67,49 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool RunningExecutable(std::string& path, std::string& error) { return ExecutablePath(path, error); }
+bool RunningExecutable(std::string& path, std::string& error) {
+    WCHAR module[kModulePathChars];
+    GetModulePath(module);
+    path = Narrow(module);
+    if (path.empty()) error = kTreePathProblem;
+    return !path.empty();
+}
 
 bool FindInstallTree(InstallTree& tree, std::string& error) {
-    std::string executable;
-    if (!ExecutablePath(executable, error)) return false;
-    // Like the library: drop the file name, then the directory that holds it.
-    const std::string root = Parent(Parent(executable));
-    tree.configDir = root + kSeparator + kConfigDirName;
-    tree.configFile = tree.configDir + kSeparator + kConfigFileName;
+    // The library's own tree and its own forms of configdat's paths.
+    WCHAR root[kModulePathChars];
+    GetInstallDir(root);
+    char dir[kPathChars];
+    char file[kPathChars];
+    if (root[0] == 0 || !FormConfigPath(kConfigDirFormat, dir) ||
+        !FormConfigPath(kServiceConfigFormat, file)) {
+        error = kTreePathProblem;
+        return false;
+    }
+    tree.root = Narrow(root);
+    tree.configDir = dir;
+    tree.configFile = file;
     return true;
 }
 
 std::string ServiceUrlProblem(const std::string& url) {
+    // The library's own limits: the store it copies the URL into, and the
+    // split its worker makes before it connects.
     if (url.size() > kServiceUrlMaxBytes) {
         return "the URL is " + std::to_string(url.size()) +
                " bytes long; the library takes at most " + std::to_string(kServiceUrlMaxBytes);
     }
-    const char* scheme = StartsWithNoCase(url, "http://")    ? "http://"
-                         : StartsWithNoCase(url, "https://") ? "https://"
-                                                             : nullptr;
-    if (scheme == nullptr) return "the URL must start with http:// or https://";
-    if (url.size() == std::strlen(scheme)) return "the URL names no host";
-    for (const char c : url) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7f) return "the URL holds a space or a control character";
+    WCHAR* wide = nullptr;
+    ServiceUrlParts parts;
+    const bool split = AnsiToWide(url.c_str(), &wide) > 0 && SplitServiceUrl(wide, parts);
+    std::free(wide);
+    if (!split) {
+        return "the library cannot split the URL into a host, a port and a path: give one such "
+               "as http://127.0.0.1:8080/poi";
+    }
+    if (parts.scheme != INTERNET_SCHEME_HTTP && parts.scheme != INTERNET_SCHEME_HTTPS) {
+        return "the URL must start with http:// or https://: the library speaks plain HTTP to "
+               "any other scheme";
     }
     return std::string();
 }

@@ -1,6 +1,6 @@
 // configdat/serviceIP.xml of the tool's own install tree: where the library
-// looks for the service URL, found the way the library finds it (the parent
-// of the directory that holds the running executable).
+// looks for the service URL, as the library's own code finds it (the
+// parent of the directory that holds the running executable).
 #ifndef NALPOI_SERVICE_CONFIG_FILE_H
 #define NALPOI_SERVICE_CONFIG_FILE_H
 
@@ -10,18 +10,21 @@
 
 namespace nalpoicomm {
 
-// Paths of the running executable's install tree; false with `error` set
-// when the executable's own path cannot be read.
+// Paths of the running executable's install tree, as the library forms
+// them; false with `error` set when it can form none.
 struct InstallTree {
+    std::string root;        // <tree>
     std::string configDir;   // <tree>/configdat
     std::string configFile;  // <tree>/configdat/serviceIP.xml
 };
 bool FindInstallTree(InstallTree& tree, std::string& error);
 
-// The running executable's path; false with `error` set when it cannot be read.
+// The running executable's path, as the library reads it; false with
+// `error` set when it cannot be read.
 bool RunningExecutable(std::string& path, std::string& error);
 
-// Empty when the library can use `url`; otherwise why not.
+// Empty when the library can use `url` (its store's limit, its worker's
+// split, a scheme it speaks); otherwise why not.
 std::string ServiceUrlProblem(const std::string& url);
 
 // The whole file naming `url`, with the URL XML-escaped.

@@ -64,14 +64,15 @@ bool RunInRequestedTree(int& argc, char** argv, std::string& error) {
 
     char resolved[PATH_MAX];
     std::string self;
-    if (!RunningExecutable(self, error)) return false;
+    InstallTree running;
+    if (!RunningExecutable(self, error) || !FindInstallTree(running, error)) return false;
     if (!MakeDirectories(tree + "/bin") || !MakeDirectories(tree + "/configdat") ||
         realpath(tree.c_str(), resolved) == nullptr) {
         error = "cannot create the install tree " + tree + ": " + std::strerror(errno);
         return false;
     }
+    if (running.root == resolved) return true;  // the library already reads this tree's files
     const std::string target = std::string(resolved) + "/bin/nalpoi";
-    if (target == self) return true;  // already running in the tree
 
     if (!SameExecutable(self, target)) {
         unlink(target.c_str());

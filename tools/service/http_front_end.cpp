@@ -54,8 +54,8 @@ constexpr std::size_t kReadPieceBytes = 4096;
 constexpr int kSocketTimeoutSeconds = 10;
 // Not text/*: a reply is plain base64, never to be recoded on the way.
 constexpr const char* kReplyContentType = "application/octet-stream";
-// The client refuses a Content-Length of 30720 or more; "oversize" sends that.
-constexpr std::size_t kOversizeBody = 30720;
+// One byte more than the client takes; "oversize" sends that.
+constexpr std::size_t kOversizeBody = kMaxReplyBodyBytes + 1;
 
 const char* KindName(RequestKind kind) {
     switch (kind) {

@@ -8,13 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "nalpoicomm_seam.h"
 #include "poi_records.h"
 
 namespace nalpoicomm {
 namespace service {
 
-// Longest body the client takes: it refuses a Content-Length of 30720 or more.
-constexpr std::size_t kMaxReplyBodyBytes = 30719;
+// Longest body the client takes (30719 bytes): its reply store's, less the
+// terminator.
+constexpr std::size_t kMaxReplyBodyBytes = kReplyStoreSize - 1;
 
 // Update replies (root Poi).
 std::string UpdateFoundDocument(const Poi& poi);

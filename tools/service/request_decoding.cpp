@@ -9,17 +9,12 @@ namespace nalpoicomm {
 namespace service {
 namespace {
 
-bool IsBase64Letter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '+' || c == '/';
-}
-
 bool IsLineSpace(char c) { return c == '\r' || c == '\n' || c == ' ' || c == '\t'; }
 
 // Base64 text as RFC 4648 writes it, with line breaks anywhere: whole
-// four-character groups, "=" only as the padding at the end. The client's
-// own decoder would take anything, but a body that is not base64 at all is
-// not a request.
+// four-character groups of the alphabet the client's decoder takes, "="
+// only as the padding at the end. The client's own decoder would take
+// anything, but a body that is not base64 at all is not a request.
 bool IsBase64Text(const std::string& body) {
     std::size_t letters = 0;
     std::size_t pads = 0;
@@ -27,7 +22,7 @@ bool IsBase64Text(const std::string& body) {
         if (IsLineSpace(c)) continue;
         if (c == '=') {
             ++pads;
-        } else if (IsBase64Letter(c) && pads == 0) {
+        } else if (IsBase64Character(c) && pads == 0) {
             ++letters;
         } else {
             return false;
