@@ -130,10 +130,7 @@ int main(int argc, char** argv) {
         if (operation == "S") {
             int calls = 0;
             fields >> calls;
-            testsupport::ExchangeCall call;
-            call.type = "1";
-            call.id = "P-1";
-            for (int i = 0; i < calls; ++i) out << " " << testsupport::MakeCall(call).result;
+            for (int i = 0; i < calls; ++i) out << " " << testsupport::MakeCall(testsupport::SequenceCall()).result;
             out << "\n";
         } else {
             const testsupport::CallOutcome outcome = testsupport::MakeCall(ReadCall(operation == "B", fields));

@@ -285,6 +285,13 @@ std::string Listed(const std::vector<int>& numbers) {
 
 const char kSequenceReply[] = "<Poi><Tel>7</Tel></Poi>";
 
+ExchangeCall SequenceCall() {
+    ExchangeCall call;
+    call.type = "1";
+    call.id = "P-1";
+    return call;
+}
+
 bool ExchangeSequence::Slow() const {
     for (const std::string& answer : answers) {
         if (answer == "hang") return true;
@@ -328,10 +335,7 @@ std::vector<std::string> RunExchangeSequence(const ExchangeSequence& sequence,
     const std::vector<int>& expectedSeen =
         wine && !sequence.wineSeen.empty() ? sequence.wineSeen : sequence.seen;
     std::vector<int> results;
-    ExchangeCall call;
-    call.type = "1";
-    call.id = "P-1";
-    for (std::size_t i = 0; i < expected.size(); ++i) results.push_back(MakeCall(call).result);
+    for (std::size_t i = 0; i < expected.size(); ++i) results.push_back(MakeCall(SequenceCall()).result);
     std::vector<std::string> differences;
     if (results != expected) {
         differences.push_back("results " + Listed(results) + ", expected " + Listed(expected));

@@ -75,6 +75,9 @@ struct ExchangeSequence {
 // The update reply of every answer that replies.
 extern const char kSequenceReply[];
 
+// The query of every call of a sequence.
+ExchangeCall SequenceCall();
+
 // Every sequence of the table at `path`; none, and `error` says why, when
 // the table cannot be read.
 std::vector<ExchangeSequence> ReadExchangeSequences(const std::string& path, std::string& error);

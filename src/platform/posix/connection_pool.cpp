@@ -95,13 +95,6 @@ public:
         leaving.Free();
     }
 
-    std::size_t IdleCount() noexcept {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::size_t count = 0;
-        for (const auto& slot : idle_) count += slot != nullptr;
-        return count;
-    }
-
 private:
     // Channels leaving the pool, freed once the pool's lock is released:
     // freeing closes sockets and may take a moment. A fixed array, so that
@@ -262,7 +255,6 @@ void GiveBackChannel(std::unique_ptr<Channel> channel, bool cleanly) noexcept {
     if (channel) Pool().Give(std::move(channel), cleanly);
 }
 
-std::size_t IdleChannelCount() noexcept { return Pool().IdleCount(); }
 
 namespace {
 

@@ -98,9 +98,6 @@ std::unique_ptr<Channel> TakeChannel(const std::string& key) noexcept;
 // connection closed) otherwise. Never allocates.
 void GiveBackChannel(std::unique_ptr<Channel> channel, bool cleanly) noexcept;
 
-// Idle channels in the pool, for tests.
-std::size_t IdleChannelCount() noexcept;
-
 // The trust of one setting: the store that verifies peers, parsed by this
 // process's OpenSSL when libcurl speaks TLS through it, and the TLS sessions
 // resumed under it. Shared by the transfers that use it.
