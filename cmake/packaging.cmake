@@ -17,6 +17,15 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The tools need the library of this very build; its package dependency
 # comes from the component dependency below.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
+# A cross build against a target root: dpkg knows none of its libraries, so
+# dpkg-shlibdeps is given each package's own folder, where it reads the
+# symbols (or shlibs) file that the package came with.
+if(NALPOICOMM_TARGET_ROOT)
+  file(GLOB nalpoi_target_libdirs LIST_DIRECTORIES true
+    ${NALPOICOMM_TARGET_ROOT}/.packages/*/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}
+    ${NALPOICOMM_TARGET_ROOT}/.packages/*/lib/${CMAKE_LIBRARY_ARCHITECTURE})
+  list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${nalpoi_target_libdirs})
+endif()
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/nalpoicomm")
 # CPack would take the build machine's architecture (dpkg --print-architecture).
