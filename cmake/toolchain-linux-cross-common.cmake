@@ -42,11 +42,11 @@ if(nalpoi_root)
   # include folders go before the compiler's without hiding any of them.
   # Standard directories and libraries, not flags: a build that gives its
   # own flags (scripts/package) keeps them.
+  # The libraries' own dependencies are found there too when linking.
+  list(JOIN nalpoi_libdirs : nalpoi_rpath_link)
   foreach(language C CXX)
     set(CMAKE_${language}_STANDARD_INCLUDE_DIRECTORIES
       ${nalpoi_root}/usr/include/${NALPOICOMM_CROSS_TRIPLET} ${nalpoi_root}/usr/include)
-    # The libraries' own dependencies are found there too when linking.
-    list(JOIN nalpoi_libdirs : nalpoi_rpath_link)
     set(CMAKE_${language}_STANDARD_LIBRARIES_INIT "-Wl,-rpath-link,${nalpoi_rpath_link}")
   endforeach()
   # .pc files name /usr paths, which pkg-config puts the root before.
